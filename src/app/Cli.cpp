@@ -1,0 +1,105 @@
+#include "app/Cli.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <set>
+
+#include <fmt/format.h>
+
+#include "starmap/LoadEmpireDatabase.h"
+
+namespace lanewright::cli {
+namespace {
+
+using Registrar = void (*)(CLI::App&, Context&);
+
+// Every subcommand, in the order --help lists them.
+constexpr Registrar kCommands[] = {
+    AddSystemsCommand,
+};
+
+const char* const kCommandNames[] = {"systems", "route", "range", "export-dot", "store-route",
+                                      "init-turn-db"};
+
+}  // namespace
+
+void PrintOutput(std::string_view text, const CommonOptions& common) {
+  std::string out;
+  if (common.crlf) {
+    out.assign(text);
+  } else {
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+      out += text[i];
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+}
+
+bool LoadForCommand(const std::vector<std::string>& files, StarMap& starMap,
+                    const CommonOptions& common, SystemLists* lists) {
+  StringOutputBox output;
+  LoadResult result;
+  const std::set<std::string> distinct(files.begin(), files.end());
+  if (distinct.size() == 1) {
+    result = LoadEmpireDatabase(FileChoice{*distinct.begin(), {}}, starMap, output);
+  } else {
+    starMap.databaseFiles = distinct;
+    result = ReadEmpireFiles(starMap, output);
+  }
+  for (const auto& note : result.notes) std::cerr << "lanewright: " << note << '\n';
+  if (!result.ok) {
+    PrintOutput(output.Text(), common);
+    throw DataError(result.error.reason);
+  }
+  if (lists) *lists = std::move(result.lists);
+  return true;
+}
+
+void RequireKnownName(const std::string& option, const std::string& name,
+                      const std::vector<std::string>& knownList) {
+  if (std::find(knownList.begin(), knownList.end(), name) == knownList.end())
+    throw DataError(fmt::format("{} \"{}\" is not a system of the loaded files", option, name));
+}
+
+bool IsCliCommandLine(int argc, char** argv) {
+  if (argc < 2) return false;
+  const std::string first = argv[1];
+  if (first == "--help" || first == "-h" || first == "--version") return true;
+  return std::find(std::begin(kCommandNames), std::end(kCommandNames), first) !=
+         std::end(kCommandNames);
+}
+
+int RunCli(int argc, char** argv) {
+  CLI::App app{"Lanewright plans travel through the Starmere warp point network.", "lanewright"};
+  app.set_version_flag("--version", std::string("Lanewright ") + LANEWRIGHT_VERSION);
+  app.require_subcommand(1);
+  Context context;
+  app.add_flag("--crlf", context.common.crlf, "print \\r\\n line ends as they are");
+  app.add_option("--data-dir", context.common.dataDir,
+                 "folder of the empire files and the turn entry database");
+  for (Registrar add : kCommands) add(app, context);
+  for (CLI::App* sub : app.get_subcommands({})) sub->fallthrough();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  } catch (const DataError& e) {
+    std::cerr << "lanewright: " << e.what() << '\n';
+    return kExitDataError;
+  }
+  return context.exitCode;
+}
+
+}  // namespace lanewright::cli

@@ -1,0 +1,5 @@
+#include <gtest/gtest.h>
+
+namespace {
+TEST(CliTest, Placeholder) { SUCCEED(); }
+}  // namespace
