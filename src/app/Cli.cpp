@@ -66,11 +66,19 @@ void RequireKnownName(const std::string& option, const std::string& name,
 }
 
 bool IsCliCommandLine(int argc, char** argv) {
-  if (argc < 2) return false;
-  const std::string first = argv[1];
-  if (first == "--help" || first == "-h" || first == "--version") return true;
-  return std::find(std::begin(kCommandNames), std::end(kCommandNames), first) !=
-         std::end(kCommandNames);
+  // The common options may come before the subcommand's name.
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h" || arg == "--version") return true;
+    if (arg == "--crlf" || arg.rfind("--data-dir=", 0) == 0) continue;
+    if (arg == "--data-dir") {
+      ++i;
+      continue;
+    }
+    return std::find(std::begin(kCommandNames), std::end(kCommandNames), arg) !=
+           std::end(kCommandNames);
+  }
+  return false;
 }
 
 int RunCli(int argc, char** argv) {
