@@ -1,0 +1,128 @@
+#include "export/RangeCommands.h"
+
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "export/GraphVizText.h"
+#include "export/RangeIndex.h"
+#include "export/ReplaceFile.h"
+
+namespace lanewright {
+namespace {
+
+constexpr const char* kNoStart = "Please select starting point in first list.";
+constexpr int kMaxJumps = 999;
+
+std::string DirectWarpPoints(const RangeIndex& index, const std::string& startSystem) {
+  std::string out;
+  auto [first, last] = index.bySystem.equal_range(startSystem);
+  for (auto it = first; it != last; ++it) {
+    const WarpLink& link = *it->second;
+    out += fmt::format("{} ({}: {})\r\n", link.destination, link.warpClass, link.warpPointId);
+  }
+  return out;
+}
+
+std::string Levels(const RangeIndex& index, const std::string& startSystem, int jumps,
+                   bool allSystems) {
+  // Breadth-first, so a system is recorded at its first and smallest jump count; the
+  // queue may hold a name twice, the later copy is dropped when it comes out.
+  std::map<std::string_view, int> levels;
+  std::deque<std::pair<std::string_view, int>> queue{{startSystem, 0}};
+  while (!queue.empty()) {
+    const auto [name, j] = queue.front();
+    queue.pop_front();
+    if (!levels.emplace(name, j).second) continue;
+    if (j + 1 > jumps) continue;
+    auto [first, last] = index.bySystem.equal_range(name);
+    for (auto it = first; it != last; ++it) {
+      const std::string_view destination = it->second->destination;
+      if (levels.count(destination) == 0) queue.emplace_back(destination, j + 1);
+    }
+  }
+
+  // One pass over the names into per-level groups keeps name order within each level
+  // without walking all names once per level.
+  std::vector<std::vector<std::string_view>> byLevel(static_cast<std::size_t>(jumps) + 1);
+  for (const auto& [name, j] : levels) byLevel[static_cast<std::size_t>(j)].push_back(name);
+  std::string out;
+  for (int level = allSystems ? 0 : jumps; level <= jumps; ++level) {
+    for (std::string_view name : byLevel[static_cast<std::size_t>(level)])
+      out += fmt::format("{}({})\r\n", name, level);
+  }
+  return out;
+}
+
+}  // namespace
+
+store::StoreError FindSystemsInRange(StarMap& starMap, const std::optional<std::string>& startSystem,
+                                     const std::set<std::string>& avoidSelection, int jumps,
+                                     bool allSystems, OutputBox& output) {
+  if (!startSystem) {
+    output.SetText(kNoStart);
+    return {};
+  }
+  // The spin box allows 0..999; a caller outside that range gets its nearest end.
+  jumps = std::clamp(jumps, 0, kMaxJumps);
+  starMap.avoidSystems = avoidSelection;
+  output.Clear();
+
+  RangeIndex index;
+  store::StoreError error = BuildRangeIndex(starMap.databaseFiles, starMap.avoidSystems, index, output);
+  if (error.Failed()) return error;
+
+  // Whole text at once: a widget that re-lays out on every append would be slow for
+  // large listings, and the result is the same.
+  output.Append(jumps == 1 ? DirectWarpPoints(index, *startSystem)
+                           : Levels(index, *startSystem, jumps, allSystems));
+  return {};
+}
+
+ExportResult ExportGraphViz(StarMap& starMap, const std::optional<std::string>& startSystem,
+                            const std::set<std::string>& avoidSelection, bool yellowCircles,
+                            const std::string& targetPath, OutputBox& output) {
+  ExportResult result;
+  starMap.avoidSystems = avoidSelection;
+  if (!startSystem) {
+    output.SetText(kNoStart);
+    return result;
+  }
+  output.Clear();
+
+  RangeIndex index;
+  result.error = BuildRangeIndex(starMap.databaseFiles, starMap.avoidSystems, index, output);
+  if (result.error.Failed()) return result;
+
+  const std::string text = GraphVizText(index, *startSystem, yellowCircles);
+  const ReplaceFileResult written = ReplaceFile(targetPath, text);
+  switch (written.status) {
+    case ReplaceFileResult::Status::Written:
+      result.written = true;
+      output.SetText(fmt::format(
+          "Data saved to file {0}.\r\nYou can generate a map with one of the following GraphViz "
+          "commands:\r\n  dot -Tpng {0} -o map.png\r\n  neato -Tpng {0} -o map.png\r\n",
+          targetPath));
+      break;
+    case ReplaceFileResult::Status::OpenFailed:
+      output.SetText(fmt::format("could not open file {}", targetPath));
+      result.error = {store::E_FAIL, fmt::format("could not open {} for writing: {}", targetPath,
+                                                 written.reason)};
+      break;
+    case ReplaceFileResult::Status::WriteFailed:
+      // The old file, if any, is still there untouched; saying "saved" would be a lie.
+      output.SetText(fmt::format("could not write file {}", targetPath));
+      result.error = {store::E_FAIL,
+                      fmt::format("could not write {}: {}; the file was left as it was",
+                                  targetPath, written.reason)};
+      break;
+  }
+  return result;
+}
+
+}  // namespace lanewright
