@@ -1,0 +1,470 @@
+#include "store/JetWriter.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "store/JetFormat.h"
+#include "store/JetWriterImage.h"
+
+namespace lanewright::store {
+namespace {
+
+using jet::Bytes;
+using jet::JetError;
+
+std::function<void(const std::string&)>& CopyHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+StoreError Fail(const std::string& path, const std::string& reason) {
+  return {E_FAIL, fmt::format("{}: {}", path, reason)};
+}
+
+std::string Lower(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string SystemError(const char* what) { return fmt::format("{}: {}", what, std::strerror(errno)); }
+
+// Access's rules for object names; the same names then work in Access, mdbtools and here.
+void CheckName(const std::string& name, const char* what) {
+  std::u16string text;
+  std::string why;
+  if (!jet::Utf8ToUcs2(name, text, why)) throw JetError(fmt::format("the {} name {}", what, why));
+  if (text.empty() || text.size() > 64)
+    throw JetError(fmt::format("the {} name \"{}\" must have 1 to 64 characters", what, name));
+  if (text.front() == u' ')
+    throw JetError(fmt::format("the {} name \"{}\" must not start with a blank", what, name));
+  for (char16_t c : text) {
+    if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']')
+      throw JetError(fmt::format("the {} name \"{}\" must not contain . ! ` [ ] or control "
+                                 "characters",
+                                 what, name));
+  }
+}
+
+std::vector<jet::ColumnDef> ColumnDefsFor(const jet::Layout& layout, const JetTableSpec& spec) {
+  CheckName(spec.name, "table");
+  if (Lower(spec.name).rfind("msys", 0) == 0)
+    throw JetError(fmt::format("the table name \"{}\" is reserved for Access's own tables", spec.name));
+  if (spec.columns.empty() || spec.columns.size() > 255)
+    throw JetError(fmt::format("table \"{}\" must have 1 to 255 columns", spec.name));
+  std::vector<jet::ColumnDef> defs;
+  std::vector<std::string> seen;
+  for (const JetColumn& c : spec.columns) {
+    CheckName(c.name, "column");
+    if (std::find(seen.begin(), seen.end(), Lower(c.name)) != seen.end())
+      throw JetError(fmt::format("table \"{}\" has two columns named \"{}\"", spec.name, c.name));
+    seen.push_back(Lower(c.name));
+    jet::ColumnDef d;
+    d.name = c.name;
+    switch (c.type) {
+      case JetColumnType::Byte:
+        d.type = jet::kByte;
+        break;
+      case JetColumnType::Integer:
+        d.type = jet::kInteger;
+        break;
+      case JetColumnType::LongInteger:
+        d.type = jet::kLong;
+        break;
+      case JetColumnType::Text:
+        if (c.textLength < 1 || c.textLength > 255)
+          throw JetError(fmt::format("column \"{}\": a text column holds 1 to 255 characters, "
+                                     "not {}",
+                                     c.name, c.textLength));
+        d.type = jet::kText;
+        d.length = static_cast<std::uint16_t>(c.textLength);
+        break;
+    }
+    defs.push_back(d);
+  }
+  jet::AssignColumnLayout(layout, defs);
+  return defs;
+}
+
+std::vector<std::vector<jet::StoredValue>> EncodeRows(const jet::Layout& layout,
+                                                      const std::vector<jet::ColumnDef>& columns,
+                                                      const std::vector<Row>& rows) {
+  std::vector<std::vector<jet::StoredValue>> out;
+  out.reserve(rows.size());
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (rows[r].size() != columns.size())
+      throw JetError(fmt::format("row {} has {} values, but the table has {} columns", r + 1,
+                                 rows[r].size(), columns.size()));
+    std::vector<jet::StoredValue> values;
+    try {
+      for (std::size_t c = 0; c < columns.size(); ++c)
+        values.push_back(jet::EncodeCell(layout, columns[c], rows[r][c]));
+      jet::EncodeRow(layout, columns, columns.size() - std::count_if(columns.begin(), columns.end(),
+                                                                      [](const auto& d) { return d.IsFixed(); }),
+                     values);
+    } catch (const JetError& e) {
+      throw JetError(fmt::format("row {}: {}", r + 1, e.what()));
+    }
+    out.push_back(std::move(values));
+  }
+  return out;
+}
+
+double NowAsJetDate() {
+  using namespace std::chrono;
+  const double seconds = duration<double>(system_clock::now().time_since_epoch()).count();
+  return 25569.0 + seconds / 86400.0;  // 1970-01-01 is day 25569 after 1899-12-30
+}
+
+// Reads a whole table through the program's reader, the same path every other module
+// uses, so a file that passes here is a file the program can read.
+std::vector<Row> ReadBack(const std::string& path, const std::string& table) {
+  StoreError err;
+  auto reader = OpenTable(path, table, err);
+  if (!reader) throw JetError(fmt::format("table \"{}\" cannot be read: {}", table, err.reason));
+  std::vector<Row> rows;
+  Row row;
+  for (;;) {
+    const HResult hr = reader->Next(row);
+    if (hr == DB_S_ENDOFROWSET) return rows;
+    if (hr != S_OK)
+      throw JetError(fmt::format("table \"{}\" cannot be read: {}", table, reader->error().reason));
+    rows.push_back(row);
+  }
+}
+
+void CheckReadBack(const std::string& copy, const std::string& table, const std::vector<Row>& before,
+                   const std::vector<Row>& added) {
+  std::vector<Row> got;
+  try {
+    got = ReadBack(copy, table);
+  } catch (const JetError& e) {
+    throw JetError(fmt::format("the written file did not read back: {}", e.what()));
+  }
+  if (got.size() != before.size() + added.size())
+    throw JetError(fmt::format("the written file did not read back: table \"{}\" has {} rows "
+                               "instead of {}",
+                               table, got.size(), before.size() + added.size()));
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    const Row& want = i < before.size() ? before[i] : added[i - before.size()];
+    if (got[i] != want)
+      throw JetError(fmt::format("the written file did not read back: row {} of table \"{}\" "
+                                 "differs from what was written",
+                                 i + 1, table));
+  }
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// The copy beside the database; removed unless it was renamed into place.
+class Copy {
+ public:
+  explicit Copy(const std::string& beside) {
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path p(beside);
+    path_ = (p.parent_path() / fmt::format(".{}.lanewright-{}-{}.tmp", p.filename().string(),
+                                           ::getpid(), counter++))
+                .string();
+  }
+  ~Copy() {
+    if (!placed_) ::unlink(path_.c_str());
+  }
+  Copy(const Copy&) = delete;
+  Copy& operator=(const Copy&) = delete;
+  const std::string& path() const { return path_; }
+  void Placed() { placed_ = true; }
+
+  // Writes the bytes and makes them durable. mode: the permissions to give the copy, or
+  // nullopt for a new file's default (0666 less the umask).
+  void Write(const Bytes& bytes, std::optional<mode_t> mode) {
+    Fd fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0) throw JetError(SystemError("cannot create a copy beside it"));
+    if (mode && ::fchmod(fd.get(), *mode) != 0)
+      throw JetError(SystemError("cannot give the copy the file's permissions"));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw JetError(SystemError("cannot write the copy"));
+      done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0) throw JetError(SystemError("cannot write the copy"));
+    if (::close(fd.release()) != 0) throw JetError(SystemError("cannot write the copy"));
+  }
+
+ private:
+  std::string path_;
+  bool placed_ = false;
+};
+
+void SyncFolderOf(const std::string& path) {
+  const auto dir = std::filesystem::path(path).parent_path();
+  Fd fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() >= 0) ::fsync(fd.get());
+}
+
+std::optional<std::string> LockFileOf(const std::string& path) {
+  const std::string lock = JetLockFilePath(path);
+  const auto dot = lock.rfind('.');
+  std::string upper = lock;
+  for (std::size_t i = dot + 1; i < upper.size(); ++i)
+    upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
+  struct stat st {};
+  for (const std::string& candidate : {lock, upper})
+    if (::lstat(candidate.c_str(), &st) == 0) return candidate;
+  return std::nullopt;
+}
+
+// An existing database opened for writing: held under an exclusive lock so that two
+// Lanewright processes never both rewrite it, with its bytes and identity recorded so that
+// a change by anyone else before the rename is noticed.
+struct OpenDatabase {
+  Fd fd;
+  struct stat st {};
+  Bytes bytes;
+};
+
+void OpenForWriting(const std::string& path, OpenDatabase& db) {
+  if (auto lock = LockFileOf(path))
+    throw JetError(fmt::format("the database is open in another program (lock file {} exists); "
+                               "close it there and try again",
+                               *lock));
+  db.fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (db.fd.get() < 0) throw JetError(SystemError("cannot open the database"));
+  if (::fstat(db.fd.get(), &db.st) != 0 || !S_ISREG(db.st.st_mode))
+    throw JetError("is not a regular file");
+  if (::flock(db.fd.get(), LOCK_EX | LOCK_NB) != 0)
+    throw JetError("the database is being written by another program; try again later");
+  struct stat now {};
+  if (::stat(path.c_str(), &now) != 0 || now.st_ino != db.st.st_ino || now.st_dev != db.st.st_dev)
+    throw JetError("the database was replaced while it was being opened; try again");
+  db.bytes.resize(static_cast<std::size_t>(db.st.st_size));
+  std::size_t done = 0;
+  while (done < db.bytes.size()) {
+    const ssize_t n = ::pread(db.fd.get(), db.bytes.data() + done, db.bytes.size() - done,
+                              static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw JetError(SystemError("cannot read the database"));
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Moves the checked copy over the database, unless someone changed the database meanwhile.
+void ReplaceWith(const std::string& path, const OpenDatabase& db, Copy& copy) {
+  if (auto lock = LockFileOf(path))
+    throw JetError(fmt::format("the database was opened in another program meanwhile (lock file "
+                               "{} exists); nothing was written",
+                               *lock));
+  struct stat now {};
+  if (::stat(path.c_str(), &now) != 0 || now.st_ino != db.st.st_ino ||
+      now.st_size != db.st.st_size || now.st_mtim.tv_sec != db.st.st_mtim.tv_sec ||
+      now.st_mtim.tv_nsec != db.st.st_mtim.tv_nsec)
+    throw JetError("the database was changed by another program meanwhile; nothing was written");
+  if (::rename(copy.path().c_str(), path.c_str()) != 0)
+    throw JetError(SystemError("cannot put the written copy in place"));
+  copy.Placed();
+  SyncFolderOf(path);
+}
+
+void RunCopyHook(const std::string& copy) {
+  if (CopyHook()) CopyHook()(copy);
+}
+
+struct TableToWrite {
+  jet::TableInfo info;
+  std::string name;  // as the catalog spells it
+};
+
+TableToWrite FindWritableTable(const jet::Image& img, const std::string& table) {
+  std::vector<jet::CatalogEntry> matches;
+  for (const auto& e : img.ReadCatalog())
+    if (Lower(e.name) == Lower(table)) matches.push_back(e);
+  if (matches.empty()) throw JetError(fmt::format("there is no table named \"{}\"", table));
+  if (matches.size() > 1)
+    throw JetError(fmt::format("the catalog lists \"{}\" more than once", table));
+  const jet::CatalogEntry& e = matches.front();
+  if ((e.type & 0x7F) != jet::kCatalogLocalTable)
+    throw JetError(fmt::format("\"{}\" is not a table of this file (a linked table or another "
+                               "kind of object)",
+                               e.name));
+  if (e.flags & jet::kCatalogSystemFlags)
+    throw JetError(fmt::format("\"{}\" is one of Access's own system tables", e.name));
+  TableToWrite t{img.ReadTable(e.id & 0x00FFFFFF), e.name};
+  const auto& info = t.info;
+  if (info.numIdx != 0 || info.numRealIdx != 0)
+    throw JetError(fmt::format("table \"{}\" has indexes or a primary key; Lanewright never "
+                               "writes to such tables, because Access would find its indexes "
+                               "out of date",
+                               e.name));
+  if (info.maxCols != info.numCols || info.columns.size() != info.numCols)
+    throw JetError(fmt::format("table \"{}\" has had columns deleted; compact it in Access first",
+                               e.name));
+  for (const auto& c : info.columns) {
+    if (c.flags & (jet::kColumnAutoLong | jet::kColumnAutoGuid))
+      throw JetError(fmt::format("column \"{}\" of table \"{}\" is an AutoNumber; Lanewright "
+                                 "does not write tables with AutoNumber columns",
+                                 c.name, e.name));
+    const bool number = c.type == jet::kByte || c.type == jet::kInteger || c.type == jet::kLong;
+    if (!number && c.type != jet::kText)
+      throw JetError(fmt::format("column \"{}\" of table \"{}\" is of a type Lanewright does not "
+                                 "write (only Byte, Integer, Long Integer and Text)",
+                                 c.name, e.name));
+    if (number != c.IsFixed() || (number && c.length != jet::FixedSize(c)))
+      throw JetError(fmt::format("column \"{}\" of table \"{}\" is described inconsistently",
+                                 c.name, e.name));
+  }
+  return t;
+}
+
+std::vector<std::string> UserTables(const jet::Image& img) {
+  std::vector<std::string> names;
+  for (const auto& e : img.ReadCatalog())
+    if ((e.type & 0x7F) == jet::kCatalogLocalTable && !(e.flags & jet::kCatalogSystemFlags))
+      names.push_back(e.name);
+  return names;
+}
+
+}  // namespace
+
+std::string JetLockFilePath(const std::string& path) {
+  const std::filesystem::path p(path);
+  const std::string ext = Lower(p.extension().string());
+  std::filesystem::path lock = p;
+  lock.replace_extension(ext == ".accdb" ? ".laccdb" : ".ldb");
+  return lock.string();
+}
+
+StoreError CreateJetDatabase(const std::string& path, JetVersion version,
+                             const std::vector<JetTableSpec>& tables) {
+  try {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) throw JetError("already exists; it is not replaced");
+    const jet::Layout& layout = jet::LayoutFor(version);
+    std::vector<std::string> names;
+    for (const auto& t : tables) {
+      if (std::find(names.begin(), names.end(), Lower(t.name)) != names.end())
+        throw JetError(fmt::format("two tables are named \"{}\"", t.name));
+      names.push_back(Lower(t.name));
+    }
+    jet::Image img = jet::Image::Create(version, NowAsJetDate());
+    for (const auto& t : tables) {
+      const auto defs = ColumnDefsFor(layout, t);
+      const auto values = EncodeRows(layout, defs, t.rows);
+      const std::uint32_t tdef = img.AddTable(t.name, defs);
+      img.AppendRows(img.ReadTable(tdef), values);
+    }
+    Copy copy(path);
+    copy.Write(img.bytes(), std::nullopt);
+    RunCopyHook(copy.path());
+    for (const auto& t : tables) CheckReadBack(copy.path(), t.name, {}, t.rows);
+    // Never replace a file that appeared meanwhile.
+    if (::renameat2(AT_FDCWD, copy.path().c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno == EEXIST) throw JetError("already exists; it is not replaced");
+      if (errno != EINVAL && errno != ENOSYS) throw JetError(SystemError("cannot create the file"));
+      if (::link(copy.path().c_str(), path.c_str()) != 0)
+        throw JetError(errno == EEXIST ? std::string("already exists; it is not replaced")
+                                       : SystemError("cannot create the file"));
+      ::unlink(copy.path().c_str());
+    }
+    copy.Placed();
+    SyncFolderOf(path);
+    return {};
+  } catch (const JetError& e) {
+    return Fail(path, e.what());
+  } catch (const std::bad_alloc&) {
+    return Fail(path, "not enough memory to build the file");
+  }
+}
+
+StoreError AddJetTable(const std::string& path, const JetTableSpec& table) {
+  try {
+    OpenDatabase db;
+    OpenForWriting(path, db);
+    jet::Image img = jet::Image::Load(std::move(db.bytes));
+    const auto defs = ColumnDefsFor(img.layout(), table);
+    const auto values = EncodeRows(img.layout(), defs, table.rows);
+    const std::vector<std::string> others = UserTables(img);
+    std::vector<std::vector<Row>> before;
+    for (const auto& name : others) before.push_back(ReadBack(path, name));
+
+    const std::uint32_t tdef = img.AddTable(table.name, defs);
+    img.AppendRows(img.ReadTable(tdef), values);
+
+    Copy copy(path);
+    copy.Write(img.bytes(), db.st.st_mode & 07777);
+    RunCopyHook(copy.path());
+    for (std::size_t i = 0; i < others.size(); ++i) CheckReadBack(copy.path(), others[i], before[i], {});
+    CheckReadBack(copy.path(), table.name, {}, table.rows);
+    ReplaceWith(path, db, copy);
+    return {};
+  } catch (const JetError& e) {
+    return Fail(path, e.what());
+  } catch (const std::bad_alloc&) {
+    return Fail(path, "not enough memory to read the file");
+  }
+}
+
+StoreError AppendJetRows(const std::string& path, const std::string& table,
+                         const std::vector<Row>& rows) {
+  try {
+    OpenDatabase db;
+    OpenForWriting(path, db);
+    jet::Image img = jet::Image::Load(std::move(db.bytes));
+    const TableToWrite target = FindWritableTable(img, table);
+    const auto values = EncodeRows(img.layout(), target.info.columns, rows);
+    if (rows.empty()) return {};
+    const std::vector<Row> before = ReadBack(path, target.name);
+    if (before.size() + rows.size() > 0x7FFFFFFF) throw JetError("the table would hold too many rows");
+
+    img.AppendRows(target.info, values);
+
+    Copy copy(path);
+    copy.Write(img.bytes(), db.st.st_mode & 07777);
+    RunCopyHook(copy.path());
+    CheckReadBack(copy.path(), target.name, before, rows);
+    ReplaceWith(path, db, copy);
+    return {};
+  } catch (const JetError& e) {
+    return Fail(path, e.what());
+  } catch (const std::bad_alloc&) {
+    return Fail(path, "not enough memory to read the file");
+  }
+}
+
+namespace detail {
+void SetJetWriterCopyHookForTesting(std::function<void(const std::string& copyPath)> hook) {
+  CopyHook() = std::move(hook);
+}
+}  // namespace detail
+
+}  // namespace lanewright::store
