@@ -17,6 +17,8 @@ using Registrar = void (*)(CLI::App&, Context&);
 // Every subcommand, in the order --help lists them.
 constexpr Registrar kCommands[] = {
     AddSystemsCommand,
+    AddRangeCommand,
+    AddExportDotCommand,
 };
 
 const char* const kCommandNames[] = {"systems", "route", "range", "export-dot", "store-route",

@@ -49,6 +49,8 @@ void RequireKnownName(const std::string& option, const std::string& name,
 
 // Each command file adds its subcommand; the callback sets context.exitCode.
 void AddSystemsCommand(CLI::App& app, Context& context);
+void AddRangeCommand(CLI::App& app, Context& context);
+void AddExportDotCommand(CLI::App& app, Context& context);
 
 // Runs the command line; returns the process exit code.
 int RunCli(int argc, char** argv);
