@@ -14,6 +14,8 @@ struct OrderRow {
   std::string orderCode;
   std::int32_t orderNumber = 0;
   std::string argument1, argument2, argument3;
+
+  bool operator==(const OrderRow&) const = default;
 };
 
 // The turn entry database as the convoy dialog and Store Route use it. TurnEntryDatabase

@@ -1,0 +1,82 @@
+// Writes the bundled sample turn entry database: a few orders and fleets of the two
+// sample empires (3 and 7), as if the player had already entered part of a turn. The
+// output is the same on every run.
+//
+//   sample_turn_entry OUTPUT_FILE
+
+#include "orders/TurnEntryDatabase.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Fleet {
+  int empire;
+  int number;
+  const char* name;
+};
+
+const std::vector<Fleet> kFleets = {
+    {3, 12, "Home Guard"}, {3, 15, "Scouts"}, {7, 4, "First Fleet"}, {7, 12, "Surveyors"}};
+
+// Warp point ids follow the sample galaxy: Sol -> Vega 1001, Sol -> Sirius 1005,
+// Vega -> Deneb 1007, Antares -> Canopus 1041, Canopus -> Achernar 1043.
+const std::vector<lanewright::OrderRow> kOrders = {
+    {3, "CNVR", 100, "Sol -> Deneb", " ", " "},
+    {3, "MOVE", 110, "1234", "Sol", "1001"},
+    {3, "WARP", 120, "1234", " ", " "},
+    {3, "MOVE", 130, "1234", "Vega", "1007"},
+    {3, "WARP", 140, "1234", " ", " "},
+    {3, "CNVR", 150, "Sol -> Deneb", " ", " "},
+    {3, "MOVE", 200, "15", "Sol", "1005"},
+    {3, "WARP", 210, "15", " ", " "},
+    {3, "SS", 220, "15", " ", " "},
+    {3, "SURV", 230, "15", " ", " "},
+    {7, "MOVE", 10, "4", "Antares", "1041"},
+    {7, "WARP", 20, "4", " ", " "},
+    {7, "MOVE", 30, "4", "Canopus", "1043"},
+    {7, "WARP", 40, "4", " ", " "},
+};
+
+int Fail(const std::string& why) {
+  std::fprintf(stderr, "sample_turn_entry: %s\n", why.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: sample_turn_entry OUTPUT_FILE\n");
+    return 64;
+  }
+  const std::string path = argv[1];
+  std::remove(path.c_str());
+  lanewright::store::StoreError err;
+  if (!lanewright::CreateTurnEntryDatabase(path, err)) return Fail(err.reason);
+  lanewright::TurnEntryDatabase db(path);
+  if (!db.InsertOrders(kOrders, err)) return Fail(err.reason);
+
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> fleetsDb(raw, sqlite3_close);
+  if (rc != SQLITE_OK) return Fail("cannot open " + path);
+  sqlite3_stmt* insert = nullptr;
+  if (sqlite3_prepare_v2(raw, "INSERT INTO \"Fleets\" VALUES (?1, ?2, ?3)", -1, &insert,
+                         nullptr) != SQLITE_OK)
+    return Fail(sqlite3_errmsg(raw));
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(insert, sqlite3_finalize);
+  for (const Fleet& fleet : kFleets) {
+    sqlite3_reset(insert);
+    sqlite3_bind_int(insert, 1, fleet.empire);
+    sqlite3_bind_int(insert, 2, fleet.number);
+    sqlite3_bind_text(insert, 3, fleet.name, -1, SQLITE_STATIC);
+    if (sqlite3_step(insert) != SQLITE_DONE) return Fail(sqlite3_errmsg(raw));
+  }
+  return 0;
+}

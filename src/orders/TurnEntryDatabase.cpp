@@ -1,0 +1,253 @@
+#include "orders/TurnEntryDatabase.h"
+
+#include "store/BoundReader.h"
+#include "store/SqliteHandle.h"
+#include "store/Table.h"
+
+#include <fmt/format.h>
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace lanewright {
+namespace {
+
+using store::Binding;
+using store::BoundValue;
+using store::HResult;
+using store::StoreError;
+
+constexpr const char* kOrdersTable = "Orders";
+constexpr const char* kFleetsTable = "Fleets";
+
+std::vector<Binding> OrderBindings() {
+  std::vector<Binding> b(kOrderColumns, Binding{Binding::Kind::Text, kTurnEntryTextChars});
+  b[0].kind = Binding::Kind::Int32;
+  b[2].kind = Binding::Kind::Int32;
+  return b;
+}
+
+std::vector<Binding> FleetBindings() {
+  return {{Binding::Kind::Int32}, {Binding::Kind::Int32},
+          {Binding::Kind::Text, kTurnEntryTextChars}};
+}
+
+// Reads every readable row of a table into onRow. False with err filled when the table
+// cannot be opened or the file turns out to be damaged part-way.
+template <class OnRow>
+bool Scan(const std::string& path, const char* table, std::vector<Binding> bindings,
+          int& skipped, StoreError& err, OnRow onRow) {
+  skipped = 0;
+  store::BoundReader reader;
+  if (reader.Open(path, table, std::move(bindings)) != store::S_OK) {
+    err = reader.error();
+    return false;
+  }
+  std::vector<BoundValue> values;
+  HResult hr;
+  while ((hr = reader.MoveNext(values)) == store::S_OK) onRow(values);
+  skipped = reader.SkippedRows();
+  if (hr < 0) {
+    err = reader.error();
+    return false;
+  }
+  return true;
+}
+
+std::string QuoteName(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    q += c;
+    if (c == '"') q += '"';
+  }
+  return q + '"';
+}
+
+std::string Upper(const char* text) {
+  std::string s = text ? text : "";
+  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Why a file that is not an SQLite file cannot take orders; empty for SQLite files.
+std::string WhyNotWritable(const std::string& path) {
+  switch (store::DetectFileFormat(path)) {
+    case store::FileFormat::Sqlite:
+      return {};
+    case store::FileFormat::Missing:
+      return fmt::format("{}: no such file", path);
+    case store::FileFormat::Unreadable:
+      return fmt::format("{}: cannot be read (a folder, or no permission?)", path);
+    case store::FileFormat::Unknown:
+      return fmt::format("{}: not a Jet (.mdb) or SQLite database", path);
+    case store::FileFormat::Jet:
+      return fmt::format(
+          "{}: storing orders in a Jet (.mdb) turn entry database is not supported yet; "
+          "use an SQLite turn entry database (lanewright init-turn-db)",
+          path);
+  }
+  return fmt::format("{}: cannot be opened", path);
+}
+
+// The INSERT statement for "Orders", naming its first 54 columns so that a table with
+// further columns still takes our rows. Checks the table the way the reader binds it.
+store::SqliteStatement PrepareOrderInsert(sqlite3* db, const std::string& path,
+                                          StoreError& err) {
+  store::SqliteStatement lookup = store::Prepare(
+      db, "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
+      err, path);
+  if (!lookup) return nullptr;
+  sqlite3_bind_text(lookup.get(), 1, kOrdersTable, -1, SQLITE_STATIC);
+  const int rc = sqlite3_step(lookup.get());
+  if (rc != SQLITE_ROW) {
+    err = rc == SQLITE_DONE
+              ? StoreError{store::DB_E_NOTABLE, fmt::format("{}: has no table \"Orders\"", path)}
+              : StoreError{store::E_FAIL, fmt::format("{}: {}", path, sqlite3_errmsg(db))};
+    return nullptr;
+  }
+  const std::string table =
+      QuoteName(reinterpret_cast<const char*>(sqlite3_column_text(lookup.get(), 0)));
+  lookup.reset();
+
+  store::SqliteStatement probe = store::Prepare(db, "SELECT * FROM " + table, err, path);
+  if (!probe) return nullptr;
+  const auto count = static_cast<std::size_t>(sqlite3_column_count(probe.get()));
+  if (count < kOrderColumns) {
+    err = {store::DB_E_BADORDINAL,
+           fmt::format("{}: table \"Orders\" has {} columns, {} are needed", path, count,
+                       kOrderColumns)};
+    return nullptr;
+  }
+  std::string columns, params;
+  for (int i = 0; i < static_cast<int>(kOrderColumns); ++i) {
+    if (Upper(sqlite3_column_decltype(probe.get(), i)).find("BLOB") != std::string::npos) {
+      err = {store::DB_E_UNSUPPORTEDCONVERSION,
+             fmt::format("{}: column {} of table \"Orders\" holds binary data", path, i + 1)};
+      return nullptr;
+    }
+    const char* name = sqlite3_column_name(probe.get(), i);
+    columns += (i ? ", " : "") + QuoteName(name ? name : "");
+    params += fmt::format("{}?{}", i ? ", " : "", i + 1);
+  }
+  return store::Prepare(
+      db, fmt::format("INSERT INTO {} ({}) VALUES ({})", table, columns, params), err, path);
+}
+
+void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
+  const std::string cut = store::Utf8Prefix(text, kTurnEntryTextChars);
+  sqlite3_bind_text(stmt, index, cut.data(), static_cast<int>(cut.size()), SQLITE_TRANSIENT);
+}
+
+bool InsertIntoSqlite(const std::string& path, const std::vector<OrderRow>& rows,
+                      StoreError& err) {
+  store::SqliteDb db = store::OpenSqlite(path, SQLITE_OPEN_READWRITE, err);
+  if (!db) return false;
+  // Declared before the statement so that the statement is finalised before the
+  // transaction rolls back.
+  store::SqliteTransaction transaction(db.get(), err, path);
+  if (!transaction.Began()) return false;
+  store::SqliteStatement insert = PrepareOrderInsert(db.get(), path, err);
+  if (!insert) return false;
+  for (const OrderRow& row : rows) {
+    sqlite3_stmt* s = insert.get();
+    sqlite3_reset(s);
+    sqlite3_bind_int(s, 1, row.empire);
+    BindText(s, 2, row.orderCode);
+    sqlite3_bind_int(s, 3, row.orderNumber);
+    BindText(s, 4, row.argument1);
+    BindText(s, 5, row.argument2);
+    BindText(s, 6, row.argument3);
+    for (int i = 7; i <= static_cast<int>(kOrderColumns); ++i)
+      sqlite3_bind_text(s, i, " ", 1, SQLITE_STATIC);
+    if (sqlite3_step(s) != SQLITE_DONE) {
+      err = {store::E_FAIL, fmt::format("{}: order {} of empire {} was refused: {}", path,
+                                        row.orderNumber, row.empire, sqlite3_errmsg(db.get()))};
+      return false;
+    }
+  }
+  insert.reset();
+  return transaction.Commit(err);
+}
+
+std::string CreateSchemaSql() {
+  std::string orders =
+      "CREATE TABLE \"Orders\" (\"Empire\" INTEGER NOT NULL, \"Order Code\" VARCHAR(50) NOT "
+      "NULL, \"Order Number\" INTEGER NOT NULL";
+  for (std::size_t i = 1; i + 3 <= kOrderColumns; ++i)
+    orders += fmt::format(", \"Argument {}\" VARCHAR(50) NOT NULL DEFAULT ' '", i);
+  orders += ");";
+  return "BEGIN;" + orders +
+         "CREATE TABLE \"Fleets\" (\"Empire\" INTEGER NOT NULL, \"Fleet Number\" INTEGER NOT "
+         "NULL, \"Name\" VARCHAR(50) NOT NULL DEFAULT ' ');"
+         "COMMIT;";
+}
+
+}  // namespace
+
+std::int32_t TurnEntryDatabase::HighestOrderNumber(std::int32_t empire, StoreError& err) {
+  std::int32_t highest = 0;
+  const bool ok = Scan(path_, kOrdersTable, OrderBindings(), skipped_, err,
+                       [&](const std::vector<BoundValue>& v) {
+                         if (v[0].number == empire && v[2].number > highest) highest = v[2].number;
+                       });
+  return ok ? highest : 0;
+}
+
+std::vector<std::int32_t> TurnEntryDatabase::ListFleets(std::int32_t empire, StoreError& err) {
+  std::vector<std::int32_t> fleets;
+  const bool ok = Scan(path_, kFleetsTable, FleetBindings(), skipped_, err,
+                       [&](const std::vector<BoundValue>& v) {
+                         if (v[0].number == empire) fleets.push_back(v[1].number);
+                       });
+  if (!ok) fleets.clear();
+  return fleets;
+}
+
+bool TurnEntryDatabase::InsertOrders(const std::vector<OrderRow>& rows, StoreError& err) {
+  if (rows.empty()) return true;
+  if (std::string why = WhyNotWritable(path_); !why.empty()) {
+    err = {store::E_FAIL, std::move(why)};
+    return false;
+  }
+  return InsertIntoSqlite(path_, rows, err);
+}
+
+bool TurnEntryDatabase::Check(StoreError& err) {
+  // Opening is enough: the reader checks the bindings against the columns on open.
+  store::BoundReader reader;
+  if (reader.Open(path_, kOrdersTable, OrderBindings()) != store::S_OK ||
+      reader.Open(path_, kFleetsTable, FleetBindings()) != store::S_OK) {
+    err = reader.error();
+    return false;
+  }
+  return true;
+}
+
+bool CreateTurnEntryDatabase(const std::string& path, StoreError& err) {
+  // O_EXCL makes "never overwrite" hold even against a file that appears meanwhile.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    const int e = errno;
+    err = {store::E_FAIL, e == EEXIST
+                              ? fmt::format("{}: already exists; it is not overwritten", path)
+                              : fmt::format("{}: cannot be created ({})", path, std::strerror(e))};
+    return false;
+  }
+  ::close(fd);
+  bool ok = false;
+  {
+    store::SqliteDb db = store::OpenSqlite(path, SQLITE_OPEN_READWRITE, err);
+    ok = db && store::Execute(db.get(), CreateSchemaSql(), err, path);
+    if (!ok && db) sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  if (!ok) std::remove(path.c_str());
+  return ok;
+}
+
+}  // namespace lanewright

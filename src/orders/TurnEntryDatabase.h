@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "orders/TurnEntryStore.h"
+#include "store/ResultCodes.h"
+
+namespace lanewright {
+
+// The shape of the two tables, bound by position: "Orders" is empire (number), order
+// code (text), order number (number) and 51 argument texts; "Fleets" is empire, fleet
+// number and one text nobody reads. Every text holds at most 50 characters.
+inline constexpr std::size_t kOrderColumns = 54;
+inline constexpr std::size_t kFleetColumns = 3;
+inline constexpr std::size_t kTurnEntryTextChars = 50;
+
+// The turn entry database file (SQLite or Jet, told apart by signature). Every call opens
+// the file in shared mode and closes it before it returns, so the game's own entry program
+// may keep it open meanwhile. A file another program holds locked makes a call wait up to
+// store::kBusyTimeoutMs and then fail; it never writes part of a batch.
+class TurnEntryDatabase final : public TurnEntryStore {
+ public:
+  explicit TurnEntryDatabase(std::string path) : path_(std::move(path)) {}
+
+  const std::string& path() const { return path_; }
+
+  // Rows that could not be read (a missing value, a text over 50 characters, a number
+  // that does not convert) are skipped and counted in LastSkippedRows. A file that turns
+  // out to be damaged part-way is an error, not a shorter table: a partial scan could
+  // hand out an order number that is already taken.
+  std::int32_t HighestOrderNumber(std::int32_t empire, store::StoreError& err) override;
+  std::vector<std::int32_t> ListFleets(std::int32_t empire, store::StoreError& err) override;
+
+  // SQLite files only for now: a Jet file is refused with a message and left untouched.
+  // An empty batch succeeds without opening the file.
+  bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError& err) override;
+
+  // Both tables can be opened and bound.
+  bool Check(store::StoreError& err) override;
+
+  // Unreadable rows skipped by the last HighestOrderNumber or ListFleets.
+  int LastSkippedRows() const { return skipped_; }
+
+ private:
+  std::string path_;
+  int skipped_ = 0;
+};
+
+// Creates an empty SQLite turn entry database with both tables at path. Refuses when
+// anything already exists there, and removes what it made when it fails part-way.
+bool CreateTurnEntryDatabase(const std::string& path, store::StoreError& err);
+
+}  // namespace lanewright
