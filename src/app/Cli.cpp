@@ -19,6 +19,8 @@ constexpr Registrar kCommands[] = {
     AddSystemsCommand,
     AddRangeCommand,
     AddExportDotCommand,
+    AddStoreRouteCommand,
+    AddInitTurnDbCommand,
 };
 
 const char* const kCommandNames[] = {"systems", "route", "range", "export-dot", "store-route",

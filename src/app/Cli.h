@@ -51,6 +51,8 @@ void RequireKnownName(const std::string& option, const std::string& name,
 void AddSystemsCommand(CLI::App& app, Context& context);
 void AddRangeCommand(CLI::App& app, Context& context);
 void AddExportDotCommand(CLI::App& app, Context& context);
+void AddStoreRouteCommand(CLI::App& app, Context& context);
+void AddInitTurnDbCommand(CLI::App& app, Context& context);
 
 // Runs the command line; returns the process exit code.
 int RunCli(int argc, char** argv);
