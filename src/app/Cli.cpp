@@ -17,6 +17,7 @@ using Registrar = void (*)(CLI::App&, Context&);
 // Every subcommand, in the order --help lists them.
 constexpr Registrar kCommands[] = {
     AddSystemsCommand,
+    AddRouteCommand,
     AddRangeCommand,
     AddExportDotCommand,
     AddStoreRouteCommand,

@@ -49,6 +49,7 @@ void RequireKnownName(const std::string& option, const std::string& name,
 
 // Each command file adds its subcommand; the callback sets context.exitCode.
 void AddSystemsCommand(CLI::App& app, Context& context);
+void AddRouteCommand(CLI::App& app, Context& context);
 void AddRangeCommand(CLI::App& app, Context& context);
 void AddExportDotCommand(CLI::App& app, Context& context);
 void AddStoreRouteCommand(CLI::App& app, Context& context);
