@@ -4,14 +4,14 @@
 //
 //   sample_turn_entry OUTPUT_FILE
 
-#include "orders/TurnEntryDatabase.h"
-
 #include <sqlite3.h>
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "orders/TurnEntryDatabase.h"
 
 namespace {
 
@@ -67,8 +67,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> fleetsDb(raw, sqlite3_close);
   if (rc != SQLITE_OK) return Fail("cannot open " + path);
   sqlite3_stmt* insert = nullptr;
-  if (sqlite3_prepare_v2(raw, "INSERT INTO \"Fleets\" VALUES (?1, ?2, ?3)", -1, &insert,
-                         nullptr) != SQLITE_OK)
+  if (sqlite3_prepare_v2(raw, "INSERT INTO \"Fleets\" VALUES (?1, ?2, ?3)", -1, &insert, nullptr) !=
+      SQLITE_OK)
     return Fail(sqlite3_errmsg(raw));
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(insert, sqlite3_finalize);
   for (const Fleet& fleet : kFleets) {

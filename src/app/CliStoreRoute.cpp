@@ -1,15 +1,15 @@
-#include "app/Cli.h"
-#include "orders/StoreRoute.h"
-#include "orders/TurnEntryDatabase.h"
-#include "starmap/DataFolder.h"
-#include "store/BoundReader.h"
-
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <iostream>
 #include <limits>
 #include <memory>
+
+#include "app/Cli.h"
+#include "orders/StoreRoute.h"
+#include "orders/TurnEntryDatabase.h"
+#include "starmap/DataFolder.h"
+#include "store/BoundReader.h"
 
 namespace lanewright::cli {
 namespace {
@@ -33,8 +33,8 @@ RouteMode ParseMode(const std::string& by) {
 
 void NoteSkippedRows(const TurnEntryDatabase& db) {
   if (db.LastSkippedRows() > 0)
-    std::cerr << fmt::format("lanewright: skipped {} unreadable rows in {}\n",
-                             db.LastSkippedRows(), db.path());
+    std::cerr << fmt::format("lanewright: skipped {} unreadable rows in {}\n", db.LastSkippedRows(),
+                             db.path());
 }
 
 // The dialog offers only the empire's own fleets; a fleet typed on the command line is held
@@ -46,8 +46,8 @@ void RequireFleet(TurnEntryDatabase& db, std::int32_t empire, const std::string&
   if (err.Failed()) throw DataError(err.reason);
   if (std::none_of(fleets.begin(), fleets.end(),
                    [&](std::int32_t f) { return fmt::format("{}", f) == fleet; }))
-    throw DataError(fmt::format("fleet \"{}\" is not a fleet of empire {} in {}", fleet, empire,
-                                db.path()));
+    throw DataError(
+        fmt::format("fleet \"{}\" is not a fleet of empire {} in {}", fleet, empire, db.path()));
 }
 
 std::int32_t DefaultStartOrder(TurnEntryDatabase& db, std::int32_t empire) {
@@ -72,17 +72,16 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
       ->required();
   CLI::Option* viaOption =
       cmd->add_option("--via", opts->via, "system to visit on the way; [none] for none");
-  cmd->add_option("--avoid", opts->avoid, "system to avoid (repeatable)")
-      ->allow_extra_args(false);
+  cmd->add_option("--avoid", opts->avoid, "system to avoid (repeatable)")->allow_extra_args(false);
   cmd->add_option("--empire", opts->empire, "the empire that gives the orders")->required();
   auto* mode = cmd->add_option_group("mode", "who moves (default: a convoy named \"FROM -> TO\")");
   CLI::Option* convoy = mode->add_option("--convoy", opts->convoyName, "a convoy of this name");
   CLI::Option* move = mode->add_option("--move", opts->moveFleet, "this fleet moves");
   CLI::Option* survey =
       mode->add_option("--survey", opts->surveyFleet, "this fleet moves and surveys");
-  CLI::Option* backSurvey = mode->add_option(
-      "--back-survey", opts->backSurveyFleet,
-      "this fleet moves and surveys, with a second survey after each jump");
+  CLI::Option* backSurvey =
+      mode->add_option("--back-survey", opts->backSurveyFleet,
+                       "this fleet moves and surveys, with a second survey after each jump");
   mode->require_option(0, 1);
   CLI::Option* start =
       cmd->add_option("--start-order", opts->startOrder,
@@ -107,7 +106,8 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
       visitText = opts->via;
     }
     if (starMap.empires.count(opts->empire) == 0)
-      throw DataError(fmt::format("--empire {} is not an empire of the loaded files", opts->empire));
+      throw DataError(
+          fmt::format("--empire {} is not an empire of the loaded files", opts->empire));
     starMap.avoidSystems = std::set<std::string>(opts->avoid.begin(), opts->avoid.end());
 
     TurnEntryDatabase db(opts->turnDb.empty() ? DefaultTurnEntryPath(context.common.dataDir)

@@ -47,8 +47,8 @@ void ConvoySink::WriteOrder(const char* code, const std::string& argument1,
   // The line still shows the number the player would expect; such a run is never stored.
   const bool fits = number <= std::numeric_limits<std::int32_t>::max();
   if (!fits) overflowed_ = true;
-  orders_.push_back(OrderRow{empire_, code, fits ? static_cast<std::int32_t>(number) : 0,
-                             argument1, argument2, argument3});
+  orders_.push_back(OrderRow{empire_, code, fits ? static_cast<std::int32_t>(number) : 0, argument1,
+                             argument2, argument3});
 }
 
 void ConvoySink::WarpStep(std::string system, std::string destination, std::int32_t warpPointId,

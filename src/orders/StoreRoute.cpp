@@ -1,10 +1,10 @@
 #include "orders/StoreRoute.h"
 
-#include "orders/ConvoySink.h"
-
 #include <fmt/format.h>
 
 #include <optional>
+
+#include "orders/ConvoySink.h"
 
 namespace lanewright {
 namespace {

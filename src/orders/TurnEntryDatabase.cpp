@@ -1,19 +1,19 @@
 #include "orders/TurnEntryDatabase.h"
 
-#include "store/BoundReader.h"
-#include "store/SqliteHandle.h"
-#include "store/Table.h"
-
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <sqlite3.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "store/BoundReader.h"
+#include "store/JetWriter.h"
+#include "store/SqliteHandle.h"
+#include "store/Table.h"
 
 namespace lanewright {
 namespace {
@@ -34,15 +34,15 @@ std::vector<Binding> OrderBindings() {
 }
 
 std::vector<Binding> FleetBindings() {
-  return {{Binding::Kind::Int32}, {Binding::Kind::Int32},
-          {Binding::Kind::Text, kTurnEntryTextChars}};
+  return {
+      {Binding::Kind::Int32}, {Binding::Kind::Int32}, {Binding::Kind::Text, kTurnEntryTextChars}};
 }
 
 // Reads every readable row of a table into onRow. False with err filled when the table
 // cannot be opened or the file turns out to be damaged part-way.
 template <class OnRow>
-bool Scan(const std::string& path, const char* table, std::vector<Binding> bindings,
-          int& skipped, StoreError& err, OnRow onRow) {
+bool Scan(const std::string& path, const char* table, std::vector<Binding> bindings, int& skipped,
+          StoreError& err, OnRow onRow) {
   skipped = 0;
   store::BoundReader reader;
   if (reader.Open(path, table, std::move(bindings)) != store::S_OK) {
@@ -75,33 +75,47 @@ std::string Upper(const char* text) {
   return s;
 }
 
-// Why a file that is not an SQLite file cannot take orders; empty for SQLite files.
-std::string WhyNotWritable(const std::string& path) {
-  switch (store::DetectFileFormat(path)) {
-    case store::FileFormat::Sqlite:
-      return {};
+// Why a file that is neither an SQLite nor a Jet file cannot take orders.
+std::string WhyNotWritable(const std::string& path, store::FileFormat format) {
+  switch (format) {
     case store::FileFormat::Missing:
       return fmt::format("{}: no such file", path);
     case store::FileFormat::Unreadable:
       return fmt::format("{}: cannot be read (a folder, or no permission?)", path);
-    case store::FileFormat::Unknown:
+    default:
       return fmt::format("{}: not a Jet (.mdb) or SQLite database", path);
-    case store::FileFormat::Jet:
-      return fmt::format(
-          "{}: storing orders in a Jet (.mdb) turn entry database is not supported yet; "
-          "use an SQLite turn entry database (lanewright init-turn-db)",
-          path);
   }
-  return fmt::format("{}: cannot be opened", path);
+}
+
+std::string Cut(const std::string& text) { return store::Utf8Prefix(text, kTurnEntryTextChars); }
+
+// The Jet writer works on a copy, reads it back and only then puts it in place, so a
+// refused batch leaves the file as it was, like a rolled-back transaction.
+bool InsertIntoJet(const std::string& path, const std::vector<OrderRow>& rows, StoreError& err) {
+  std::vector<store::Row> cells;
+  cells.reserve(rows.size());
+  for (const OrderRow& row : rows) {
+    store::Row r(kOrderColumns, store::Cell{std::string(" ")});
+    r[0] = std::int64_t{row.empire};
+    r[1] = Cut(row.orderCode);
+    r[2] = std::int64_t{row.orderNumber};
+    r[3] = Cut(row.argument1);
+    r[4] = Cut(row.argument2);
+    r[5] = Cut(row.argument3);
+    cells.push_back(std::move(r));
+  }
+  StoreError result = store::AppendJetRows(path, kOrdersTable, cells);
+  if (!result.Failed()) return true;
+  err = std::move(result);
+  return false;
 }
 
 // The INSERT statement for "Orders", naming its first 54 columns so that a table with
 // further columns still takes our rows. Checks the table the way the reader binds it.
-store::SqliteStatement PrepareOrderInsert(sqlite3* db, const std::string& path,
-                                          StoreError& err) {
+store::SqliteStatement PrepareOrderInsert(sqlite3* db, const std::string& path, StoreError& err) {
   store::SqliteStatement lookup = store::Prepare(
-      db, "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
-      err, path);
+      db, "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE", err,
+      path);
   if (!lookup) return nullptr;
   sqlite3_bind_text(lookup.get(), 1, kOrdersTable, -1, SQLITE_STATIC);
   const int rc = sqlite3_step(lookup.get());
@@ -119,9 +133,8 @@ store::SqliteStatement PrepareOrderInsert(sqlite3* db, const std::string& path,
   if (!probe) return nullptr;
   const auto count = static_cast<std::size_t>(sqlite3_column_count(probe.get()));
   if (count < kOrderColumns) {
-    err = {store::DB_E_BADORDINAL,
-           fmt::format("{}: table \"Orders\" has {} columns, {} are needed", path, count,
-                       kOrderColumns)};
+    err = {store::DB_E_BADORDINAL, fmt::format("{}: table \"Orders\" has {} columns, {} are needed",
+                                               path, count, kOrderColumns)};
     return nullptr;
   }
   std::string columns, params;
@@ -135,17 +148,16 @@ store::SqliteStatement PrepareOrderInsert(sqlite3* db, const std::string& path,
     columns += (i ? ", " : "") + QuoteName(name ? name : "");
     params += fmt::format("{}?{}", i ? ", " : "", i + 1);
   }
-  return store::Prepare(
-      db, fmt::format("INSERT INTO {} ({}) VALUES ({})", table, columns, params), err, path);
+  return store::Prepare(db, fmt::format("INSERT INTO {} ({}) VALUES ({})", table, columns, params),
+                        err, path);
 }
 
 void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
-  const std::string cut = store::Utf8Prefix(text, kTurnEntryTextChars);
+  const std::string cut = Cut(text);
   sqlite3_bind_text(stmt, index, cut.data(), static_cast<int>(cut.size()), SQLITE_TRANSIENT);
 }
 
-bool InsertIntoSqlite(const std::string& path, const std::vector<OrderRow>& rows,
-                      StoreError& err) {
+bool InsertIntoSqlite(const std::string& path, const std::vector<OrderRow>& rows, StoreError& err) {
   store::SqliteDb db = store::OpenSqlite(path, SQLITE_OPEN_READWRITE, err);
   if (!db) return false;
   // Declared before the statement so that the statement is finalised before the
@@ -211,11 +223,15 @@ std::vector<std::int32_t> TurnEntryDatabase::ListFleets(std::int32_t empire, Sto
 
 bool TurnEntryDatabase::InsertOrders(const std::vector<OrderRow>& rows, StoreError& err) {
   if (rows.empty()) return true;
-  if (std::string why = WhyNotWritable(path_); !why.empty()) {
-    err = {store::E_FAIL, std::move(why)};
-    return false;
+  switch (const store::FileFormat format = store::DetectFileFormat(path_)) {
+    case store::FileFormat::Sqlite:
+      return InsertIntoSqlite(path_, rows, err);
+    case store::FileFormat::Jet:
+      return InsertIntoJet(path_, rows, err);
+    default:
+      err = {store::E_FAIL, WhyNotWritable(path_, format)};
+      return false;
   }
-  return InsertIntoSqlite(path_, rows, err);
 }
 
 bool TurnEntryDatabase::Check(StoreError& err) {

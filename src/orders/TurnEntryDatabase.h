@@ -34,8 +34,9 @@ class TurnEntryDatabase final : public TurnEntryStore {
   std::int32_t HighestOrderNumber(std::int32_t empire, store::StoreError& err) override;
   std::vector<std::int32_t> ListFleets(std::int32_t empire, store::StoreError& err) override;
 
-  // SQLite files only for now: a Jet file is refused with a message and left untouched.
-  // An empty batch succeeds without opening the file.
+  // All rows or none: SQLite files in one transaction, Jet files through the Jet writer
+  // (which refuses tables with indexes, and files another program has open). Texts are cut
+  // to 50 characters. An empty batch succeeds without opening the file.
   bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError& err) override;
 
   // Both tables can be opened and bound.
