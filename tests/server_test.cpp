@@ -1,0 +1,504 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "server/FileRegistryStore.h"
+#include "server/RegistryScript.h"
+#include "server/RegistryStore.h"
+#include "server/ServerCommand.h"
+#include "server/TypeLibrary.h"
+#include "support/RunProcess.h"
+#include "support/TempDir.h"
+
+namespace lanewright::server {
+namespace {
+
+constexpr const char* kAppId = "{61A7787A-4420-4020-A291-FC7A8913CB47}";
+constexpr const char* kLibId = "{8CC77DD9-3447-4484-AA49-A04BCBC872B2}";
+
+std::string Dump(RegistryStore& store) { return WriteRegistryText(store); }
+
+// Builds registry text from its key and value lines.
+std::string Registry(const std::vector<std::string>& lines) {
+  std::string text = "lanewright-registry 1\n";
+  for (const auto& line : lines) text += line + "\n";
+  return text + "end\n";
+}
+
+void Load(RegistryStore& store, const std::vector<std::string>& lines) {
+  std::string error;
+  ASSERT_TRUE(ReadRegistryText(Registry(lines), store, &error)) << error;
+}
+
+HResult Apply(RegistryStore& store, const std::string& script, bool registering,
+              const std::string& modulePath = "/opt/lanewright/bin/lanewright") {
+  return ApplyRegistryScriptText(store, script, BuildReplacementMap(modulePath), registering);
+}
+
+const std::vector<std::string> kRegisteredAppId = {
+    "[HKEY_CLASSES_ROOT\\AppID]",
+    "[HKEY_CLASSES_ROOT\\AppID\\Lanewright.EXE]",
+    std::string("\"AppID\"=string:\"") + kAppId + "\"",
+    std::string("[HKEY_CLASSES_ROOT\\AppID\\") + kAppId + "]",
+    "\"\"=string:\"Lanewright\"",
+};
+
+// A store that cannot create one key, as a registry without the rights to it would.
+class FailingStore : public MemoryRegistryStore {
+ public:
+  explicit FailingStore(std::string name) : name_(std::move(name)) {}
+  RegError CreateKey(KeyHandle parent, std::string_view subKey, KeyHandle* result) override {
+    if (NamesEqual(subKey, name_)) return kRegAccessDenied;
+    return MemoryRegistryStore::CreateKey(parent, subKey, result);
+  }
+
+ private:
+  std::string name_;
+};
+
+TEST(ApplicationScript, RegisteringTwiceGivesTheSameKeysAndValues) {
+  MemoryRegistryStore store;
+  EXPECT_EQ(ApplyRegistryScript(store, kApplicationScriptId, true, "/x/lanewright"), S_OK);
+  EXPECT_EQ(Dump(store), Registry(kRegisteredAppId));
+  EXPECT_EQ(ApplyRegistryScript(store, kApplicationScriptId, true, "/x/lanewright"), S_OK);
+  EXPECT_EQ(Dump(store), Registry(kRegisteredAppId));
+  EXPECT_EQ(store.OpenHandleCount(), 0u);
+}
+
+TEST(ApplicationScript, RemovalKeepsTheAppIdKeyAndWhatOthersPutThere) {
+  for (const bool foreign : {false, true}) {
+    SCOPED_TRACE(foreign ? "with a foreign AppID" : "alone");
+    MemoryRegistryStore store;
+    if (foreign) {
+      Load(store, {"[HKEY_CLASSES_ROOT\\AppID]", "[HKEY_CLASSES_ROOT\\AppID\\{Other}]",
+                   "\"\"=string:\"Other\""});
+    }
+    const std::string before = Dump(store);
+    ASSERT_EQ(ApplyRegistryScript(store, kApplicationScriptId, true, "/x/lanewright"), S_OK);
+    EXPECT_EQ(ApplyRegistryScript(store, kApplicationScriptId, false, "/x/lanewright"), S_OK);
+    EXPECT_EQ(Dump(store), foreign ? before : Registry({"[HKEY_CLASSES_ROOT\\AppID]"}));
+    EXPECT_EQ(store.OpenHandleCount(), 0u);
+  }
+}
+
+TEST(ApplicationScript, RemovingWhenNothingIsRegisteredChangesNothing) {
+  MemoryRegistryStore store;
+  EXPECT_EQ(ApplyRegistryScript(store, kApplicationScriptId, false, "/x/lanewright"), S_OK);
+  EXPECT_EQ(store.ChangeCount(), 0u);
+  EXPECT_NE(ApplyRegistryScript(store, 101, true, "/x/lanewright"), S_OK);  // no such script
+}
+
+struct RemovalCase {
+  const char* name;
+  std::vector<std::string> before;
+  const char* script;
+  std::vector<std::string> after;
+};
+
+class Removal : public ::testing::TestWithParam<RemovalCase> {};
+
+TEST_P(Removal, LeavesExactlyTheExpectedKeys) {
+  const RemovalCase& c = GetParam();
+  MemoryRegistryStore store;
+  Load(store, c.before);
+  EXPECT_EQ(Apply(store, c.script, false), S_OK);
+  EXPECT_EQ(Dump(store), Registry(c.after));
+  EXPECT_EQ(store.OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Script, Removal,
+    ::testing::Values(
+        RemovalCase{"ForeignSubkeyKeepsItsParent",
+                    {"[HKEY_CLASSES_ROOT\\A]", "[HKEY_CLASSES_ROOT\\A\\Mine]",
+                     "[HKEY_CLASSES_ROOT\\A\\Theirs]"},
+                    "HKCR { A { Mine } }",
+                    {"[HKEY_CLASSES_ROOT\\A]", "[HKEY_CLASSES_ROOT\\A\\Theirs]"}},
+        RemovalCase{"MissingKeyWithoutBlockLeavesTheRestOfItsBlock",
+                    {"[HKEY_CLASSES_ROOT\\P]", "[HKEY_CLASSES_ROOT\\P\\Later]"},
+                    "HKCR { P { Missing Later } }",
+                    {"[HKEY_CLASSES_ROOT\\P]", "[HKEY_CLASSES_ROOT\\P\\Later]"}},
+        RemovalCase{"MissingKeyWithBlockAffectsOnlyThatBlock",
+                    {"[HKEY_CLASSES_ROOT\\P]", "[HKEY_CLASSES_ROOT\\P\\Later]"},
+                    "HKCR { NoRemove P { Missing { Inner } Later } }",
+                    {"[HKEY_CLASSES_ROOT\\P]"}},
+        RemovalCase{"KeyWithOnlyADefaultValueIsDeleted",
+                    {"[HKEY_CLASSES_ROOT\\K]", "\"\"=string:\"x\""},
+                    "HKCR { K = s 'ignored' { Never } }",
+                    {}},
+        RemovalCase{"NamedValueIsDeletedWithItsKey",
+                    {"[HKEY_CLASSES_ROOT\\K]", "\"V\"=dword:1", "\"Other\"=dword:2"},
+                    "HKCR { K { val V = d 1 } }",
+                    {}},
+        RemovalCase{"NoRemoveKeepsTheKeyButNotTheValue",
+                    {"[HKEY_CLASSES_ROOT\\K]", "\"V\"=dword:1", "\"W\"=dword:2"},
+                    "HKCR { NoRemove K { val V = d 1 } }",
+                    {"[HKEY_CLASSES_ROOT\\K]", "\"W\"=dword:2"}},
+        RemovalCase{"NoRemoveProtectsTheLaterEntriesOfItsBlock",
+                    {"[HKEY_CLASSES_ROOT\\A]", "[HKEY_CLASSES_ROOT\\B]",
+                     "[HKEY_CLASSES_ROOT\\C]"},
+                    "HKCR { A NoRemove B C }",
+                    {"[HKEY_CLASSES_ROOT\\B]", "[HKEY_CLASSES_ROOT\\C]"}},
+        RemovalCase{"ForceRemoveAndDeleteNameKeysLikeAnyEntry",
+                    {"[HKEY_CLASSES_ROOT\\F]", "[HKEY_CLASSES_ROOT\\G]"},
+                    "HKCR { ForceRemove F Delete G = s 'x' }",
+                    {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Script, RegistrationSemantics) {
+  MemoryRegistryStore store;
+  Load(store, {"[HKEY_CLASSES_ROOT\\CLSID]", "[HKEY_CLASSES_ROOT\\CLSID\\Keep]",
+               "[HKEY_CLASSES_ROOT\\Old]", "[HKEY_CLASSES_ROOT\\Old\\Stale]",
+               "[HKEY_CLASSES_ROOT\\Gone]", "[HKEY_CLASSES_ROOT\\Gone\\Deep]"});
+  EXPECT_EQ(Apply(store,
+                  "hkey_classes_root {\r\n"
+                  "  delete CLSID  FORCEREMOVE Old { New }  Delete Gone = s 'x'\r\n"
+                  "  'Types' { VAL Str = S 'a b''c' val Num = D '4294967295' "
+                  "val Bin = b 'a1ZZ' }\r\n"
+                  "  'Path' = s '%MODULE%' '100%%' = s '%%' \r\n"
+                  "}",
+                  true, "/home/o'brien/lanewright"),
+            S_OK);
+  EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\100%25]", "\"\"=string:\"%25\"",
+                                   "[HKEY_CLASSES_ROOT\\CLSID]",
+                                   "[HKEY_CLASSES_ROOT\\CLSID\\Keep]",
+                                   "[HKEY_CLASSES_ROOT\\Old]", "[HKEY_CLASSES_ROOT\\Old\\New]",
+                                   "[HKEY_CLASSES_ROOT\\Path]",
+                                   "\"\"=string:\"/home/o'brien/lanewright\"",
+                                   "[HKEY_CLASSES_ROOT\\Types]", "\"Bin\"=binary:a100",
+                                   "\"Num\"=dword:4294967295", "\"Str\"=string:\"a b'c\""}));
+}
+
+TEST(Script, ModulePathApostrophesAreDoubledForTheQuotes) {
+  std::string out;
+  EXPECT_EQ(PreprocessRegistryScript("x '%Module%' 50%%",
+                                     BuildReplacementMap("/it's/lane'wright"), &out),
+            S_OK);
+  EXPECT_EQ(out, "x '/it''s/lane''wright' 50%");
+}
+
+struct ErrorCase {
+  const char* name;
+  std::string script;
+  HResult expected;
+};
+
+class ScriptError : public ::testing::TestWithParam<ErrorCase> {};
+
+// Every error in registration leaves the store as it was: the failed block is removed again.
+TEST_P(ScriptError, GivesItsCodeAndLeavesNothingBehind) {
+  const ErrorCase& c = GetParam();
+  MemoryRegistryStore store;
+  EXPECT_EQ(Apply(store, c.script, true), c.expected);
+  EXPECT_EQ(Dump(store), Registry({}));
+  EXPECT_EQ(store.OpenHandleCount(), 0u);
+}
+
+const std::string kLong(4095, 'k');
+
+INSTANTIATE_TEST_SUITE_P(
+    Script, ScriptError,
+    ::testing::Values(
+        ErrorCase{"UnknownRootKey", "HKXX { A }", DISP_E_EXCEPTION},
+        ErrorCase{"MissingBrace", "HKCR A }", DISP_E_EXCEPTION},
+        ErrorCase{"MissingEquals", "HKCR { A { val V s 'x' } }", DISP_E_EXCEPTION},
+        ErrorCase{"UnexpectedEnd", "HKCR { A { B", DISP_E_EXCEPTION},
+        ErrorCase{"UnterminatedQuote", "HKCR { A 'B }", DISP_E_EXCEPTION},
+        ErrorCase{"TokenOver4094", "HKCR { A " + kLong + " }", DISP_E_EXCEPTION},
+        ErrorCase{"ValueNameOver259",
+                  "HKCR { A { val " + std::string(260, 'v') + " = s x } }", DISP_E_EXCEPTION},
+        ErrorCase{"BackslashInKeyName", "HKCR { A { B\\C } }", DISP_E_EXCEPTION},
+        ErrorCase{"UnknownValueType", "HKCR { A = q 'x' }", DISP_E_EXCEPTION},
+        ErrorCase{"NumberNotDecimal", "HKCR { A = d 'twelve' }", DISP_E_EXCEPTION},
+        ErrorCase{"NumberTooLarge", "HKCR { A = d 4294967296 }", DISP_E_EXCEPTION},
+        ErrorCase{"OddBinary", "HKCR { A = b 'abc' }", E_FAIL},
+        ErrorCase{"ReplacementName32", "HKCR { A = s '%" + std::string(32, 'n') + "%' }", E_FAIL},
+        ErrorCase{"UnknownReplacement", "HKCR { A = s '%" + std::string(31, 'n') + "%' }",
+                  DISP_E_EXCEPTION},
+        ErrorCase{"UnclosedPercent", "HKCR { A = s '%MODULE' }", DISP_E_EXCEPTION},
+        ErrorCase{"KeyTheStoreRefuses", "HKCR { A { " + std::string(256, 'n') + " } }",
+                  DISP_E_EXCEPTION},
+        ErrorCase{"NestingBeyondTheRegistry",
+                  [] {
+                    std::string s = "HKCR {";
+                    for (int i = 0; i < 600; ++i) s += " k {";
+                    return s;
+                  }(),
+                  DISP_E_EXCEPTION}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Script, LimitsAreInclusive) {
+  MemoryRegistryStore store;
+  EXPECT_EQ(Apply(store, "HKCR { A { val " + std::string(259, 'v') + " = s '" +
+                             std::string(4094, 'x') + "' } }",
+                  true),
+            S_OK);
+}
+
+TEST(Script, FailedRegistrationRemovesItsRootBlockAgain) {
+  FailingStore store("Broken");
+  Load(store, {"[HKEY_CLASSES_ROOT\\Shared]", "[HKEY_CLASSES_ROOT\\Shared\\Theirs]"});
+  Load(store, {"[HKEY_CURRENT_USER\\Earlier]"});
+  EXPECT_EQ(Apply(store,
+                  "HKCU { Earlier { Mine } } "
+                  "HKCR { Fresh NoRemove Shared { Mine { Sub = s 'x' } } Broken Never }",
+                  true),
+            DISP_E_EXCEPTION);
+  // The first block succeeded and stays; the second is taken out again.
+  EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\Shared]",
+                                   "[HKEY_CLASSES_ROOT\\Shared\\Theirs]",
+                                   "[HKEY_CURRENT_USER\\Earlier]",
+                                   "[HKEY_CURRENT_USER\\Earlier\\Mine]"}));
+  EXPECT_EQ(store.OpenHandleCount(), 0u);
+}
+
+TEST(RegistryStoreTest, BehavesLikeTheRegistry) {
+  MemoryRegistryStore store;
+  const KeyHandle root = RootHandle(RootKey::LocalMachine);
+  KeyHandle a, again, b;
+  ASSERT_EQ(store.CreateKey(root, "Software\\Lane", &a), kRegOk);
+  ASSERT_EQ(store.OpenKey(root, "SOFTWARE\\lane", KeyAccess::Read, &again), kRegOk);
+  ASSERT_EQ(store.CreateKey(a, "Child", &b), kRegOk);
+  std::string name;
+  ASSERT_EQ(store.EnumKey(root, 0, &name), kRegOk);
+  EXPECT_EQ(name, "Software");  // the case it was created with
+  EXPECT_EQ(store.DeleteKey(root, "Software\\Lane"), kRegAccessDenied);  // still has a child
+  EXPECT_EQ(store.DeleteKey(a, "child"), kRegOk);
+  EXPECT_EQ(store.SetValue(b, "V", RegistryValue::Dword(1)), kRegKeyDeleted);
+  EXPECT_EQ(store.DeleteKey(root, "Software\\Lane"), kRegOk);
+  EXPECT_EQ(store.QueryInfoKey(again, nullptr, nullptr), kRegKeyDeleted);
+  for (const char* bad : {"", "a\\\\b", "trailing\\"})
+    EXPECT_EQ(store.CreateKey(root, bad, &b), kRegInvalidParameter) << bad;
+  for (KeyHandle h : {a, again, b}) store.CloseKey(h);
+  EXPECT_EQ(store.CloseKey(a), kRegInvalidHandle);
+}
+
+TEST(RegistryFile, RoundTripsAnyNamesAndValues) {
+  testing::TempDir dir;
+  const std::string path = dir.File("config/registry");
+  const std::string odd = std::string("a%\"\\]\n\t\x7f z\xc3\xa4", 11);
+  {
+    std::string error;
+    auto store = FileRegistryStore::Open(path, &error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_TRUE(store->Save(&error));
+    EXPECT_FALSE(std::filesystem::exists(path)) << "nothing changed, nothing written";
+    KeyHandle key;
+    ASSERT_EQ(store->CreateKey(RootHandle(RootKey::Users), "[x]", &key), kRegOk);
+    std::string oddKey = odd;
+    std::erase(oddKey, '\\');
+    ASSERT_EQ(store->CreateKey(key, oddKey, &key), kRegOk);
+    store->SetValue(key, odd, RegistryValue::String(odd));
+    store->SetValue(key, "", RegistryValue::Binary({}));
+    store->SetValue(RootHandle(RootKey::DynData), "n", RegistryValue::Dword(0));
+    ASSERT_TRUE(store->Save(&error)) << error;
+  }
+  std::string error;
+  auto reopened = FileRegistryStore::Open(path, &error);
+  ASSERT_TRUE(reopened) << error;
+  EXPECT_EQ(Dump(*reopened), testing::ReadFile(path));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("config")), {}), 2)
+      << "only the registry and its lock file";
+}
+
+TEST(RegistryFile, DamagedFilesAreReportedAndLeftAlone) {
+  const std::vector<std::pair<const char*, std::string>> damaged = {
+      {"empty", ""},
+      {"no header", "[HKEY_USERS\\A]\nend\n"},
+      {"cut off", "lanewright-registry 1\n[HKEY_USERS\\A]\n"},
+      {"after end", Registry({}) + "[HKEY_USERS\\A]\n"},
+      {"unknown root", Registry({"[HKEY_NOWHERE\\A]"})},
+      {"orphan key", Registry({"[HKEY_USERS\\A\\B]"})},
+      {"key twice", Registry({"[HKEY_USERS\\A]", "[HKEY_USERS\\a]"})},
+      {"value first", Registry({"\"v\"=dword:1"})},
+      {"value twice", Registry({"[HKEY_USERS\\A]", "\"v\"=dword:1", "\"V\"=dword:2"})},
+      {"bad escape", Registry({"[HKEY_USERS\\A%4]"})},
+      {"raw quote", Registry({"[HKEY_USERS\\A]", "\"\"=string:\"a\"b\""})},
+      {"number too big", Registry({"[HKEY_USERS\\A]", "\"\"=dword:4294967296"})},
+      {"odd binary", Registry({"[HKEY_USERS\\A]", "\"\"=binary:abc"})},
+      {"unknown kind", Registry({"[HKEY_USERS\\A]", "\"\"=qword:1"})},
+      {"garbage", "lanewright-registry 1\n\x01\x02\n"},
+  };
+  for (const auto& [what, text] : damaged) {
+    testing::TempDir dir;
+    const std::string path = dir.File("registry");
+    testing::WriteFile(path, text);
+    std::string error;
+    EXPECT_EQ(FileRegistryStore::Open(path, &error), nullptr) << what;
+    EXPECT_NE(error.find("damaged"), std::string::npos) << what << ": " << error;
+    EXPECT_EQ(testing::ReadFile(path), text) << what;
+  }
+}
+
+TEST(CommandLine, FindsTheSwitchOnlyAtTheEnd) {
+  const std::vector<std::pair<std::vector<const char*>, ServerCommand>> cases = {
+      {{"lanewright", "/RegServer"}, ServerCommand::Register},
+      {{"lanewright", "-regserver"}, ServerCommand::Register},
+      {{"lanewright", "/UNREGSERVER"}, ServerCommand::Unregister},
+      {{"lanewright", "-UnregServer"}, ServerCommand::Unregister},
+      {{"/usr/local/bin/lane-wright", "/RegServer"}, ServerCommand::Register},
+      {{"/opt/x/-/RegServer"}, ServerCommand::Register},  // the path alone ends in the switch
+      {{"lanewright", "/RegServer", "x"}, ServerCommand::None},
+      {{"lanewright", "/RegServer", "/other"}, ServerCommand::None},
+      {{"lanewright", "/RegServer "}, ServerCommand::None},  // quoted, ends in '"'
+      {{"lanewright", "RegServer"}, ServerCommand::None},
+      {{"lanewright", "//RegServe"}, ServerCommand::None},
+      {{"/usr/bin/lanewright"}, ServerCommand::None},
+  };
+  for (const auto& [argv, expected] : cases) {
+    const std::string line = RebuildCommandLine(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(ScanCommandLine(line), expected) << line;
+  }
+  const char* argv[] = {"/my dir/lanewright", "", "a\tb", "plain"};
+  EXPECT_EQ(RebuildCommandLine(4, argv), "\"/my dir/lanewright\" \"\" \"a\tb\" plain");
+}
+
+TEST(CommandLine, ExitCodesAreNeverZeroForAFailure) {
+  EXPECT_EQ(ProcessExitCode(S_OK), 0);
+  EXPECT_EQ(ProcessExitCode(DISP_E_EXCEPTION), 0x09);
+  EXPECT_EQ(ProcessExitCode(TYPE_E_CANTLOADLIBRARY), 0x4A);
+  EXPECT_EQ(ProcessExitCode(static_cast<HResult>(0x80070100u)), 255);
+}
+
+TEST(TypeLibraryTest, RegisterAndUnregisterTheModule) {
+  MemoryRegistryStore store;
+  const std::string lib = std::string("[HKEY_CLASSES_ROOT\\TypeLib\\") + kLibId;
+  Load(store, {"[HKEY_CLASSES_ROOT\\TypeLib]", lib + "]", lib + "\\2.0]"});
+  EXPECT_EQ(RegisterModule(store, "/opt/it's/lanewright"), S_OK);
+  EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\TypeLib]", lib + "]",
+                                   lib + "\\1.0]", "\"\"=string:\"Lanewright 1.0 Type Library\"",
+                                   lib + "\\1.0\\0]", lib + "\\1.0\\0\\win32]",
+                                   "\"\"=string:\"/opt/it's/lanewright\"", lib + "\\1.0\\FLAGS]",
+                                   "\"\"=string:\"0\"", lib + "\\1.0\\HELPDIR]",
+                                   "\"\"=string:\"/opt/it's/\"", lib + "\\2.0]"}));
+  EXPECT_EQ(UnregisterModule(store, "/opt/it's/lanewright"), S_OK);
+  EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\TypeLib]", lib + "]", lib + "\\2.0]"}));
+  store.DeleteKey(RootHandle(RootKey::ClassesRoot), std::string("TypeLib\\") + kLibId + "\\2.0");
+  EXPECT_EQ(UnregisterModule(store, "/opt/it's/lanewright"), S_OK);
+  EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\TypeLib]"}));
+}
+
+TEST(TypeLibraryTest, FallsBackToTheTlbFileBesideTheProgram) {
+  testing::TempDir dir;
+  const std::string module = dir.File("lane.wright");
+  MemoryRegistryStore store;
+  EXPECT_EQ(RegisterTypeLibrary(store, module, "broken"), TYPE_E_CANTLOADLIBRARY);
+  testing::WriteFile(dir.File("lane.tlb"),
+                     "library L\nuuid {00000000-0000-0000-0000-00000000000A}\nversion 2.10\n"
+                     "lcid 0x0\nhelpstring From disk\n");
+  EXPECT_EQ(RegisterTypeLibrary(store, module, std::nullopt), S_OK);
+  KeyHandle key;
+  ASSERT_EQ(store.OpenKey(RootHandle(RootKey::ClassesRoot),
+                          "TypeLib\\{00000000-0000-0000-0000-00000000000A}\\2.a\\0\\win32",
+                          KeyAccess::Read, &key),
+            kRegOk);
+  RegistryValue value;
+  store.QueryValue(key, "", &value);
+  EXPECT_EQ(value.Text(), dir.File("lane.tlb"));
+  store.CloseKey(key);
+}
+
+// Random and mutated scripts: the interpreter always ends with a result code, and whatever
+// it leaves in a file-backed store reads back as the same registry.
+TEST(ScriptFuzz, RandomScriptsNeverBreakTheStore) {
+  const std::vector<std::string> vocabulary = {
+      "HKCR", "HKCU", "hklm", "HKEY_USERS", "{", "{", "}", "}", "=", "s", "d", "b", "val",
+      "Val", "NoRemove", "ForceRemove", "Delete", "CLSID", "'a b'", "'it''s'", "'", "Key",
+      "key", "'%MODULE%'", "%%", "%", "'0123ab'", "4294967295", "\\", "\r\n", "\t",
+      "'\x01\"%\\'", "\xc3\xa4", "'}'", "'{'", "''"};
+  const auto script100 = std::string(
+      "HKCR\n{\n\tNoRemove AppID\n\t{\n\t\t{61A7787A-4420-4020-A291-FC7A8913CB47} = s "
+      "'Lanewright'\n\t\t'Lanewright.EXE'\n\t\t{\n\t\t\tval AppID = s "
+      "{61A7787A-4420-4020-A291-FC7A8913CB47}\n\t\t}\n\t}\n}\n");
+  std::mt19937 random(20261206);
+  testing::TempDir dir;
+  const std::string path = dir.File("registry");
+  for (int round = 0; round < 1500; ++round) {
+    std::string script;
+    if (round % 2 == 0) {
+      const int length = std::uniform_int_distribution<int>(0, 40)(random);
+      for (int i = 0; i < length; ++i)
+        script += vocabulary[random() % vocabulary.size()] + (random() % 4 ? " " : "");
+    } else {
+      script = script100;
+      const int edits = std::uniform_int_distribution<int>(1, 4)(random);
+      for (int i = 0; i < edits; ++i) {
+        const std::size_t at = random() % (script.size() + 1);
+        switch (random() % 3) {
+          case 0: script.insert(at, 1, static_cast<char>(random() % 256)); break;
+          case 1: if (at < script.size()) script.erase(at, 1); break;
+          default: script.insert(at, vocabulary[random() % vocabulary.size()]); break;
+        }
+      }
+    }
+    std::string error;
+    auto store = FileRegistryStore::Open(path, &error);
+    ASSERT_TRUE(store) << "round " << round << ": " << error;
+    const HResult hr = Apply(*store, script, random() % 3 != 0, "/it's/lanewright");
+    EXPECT_TRUE(hr == S_OK || hr == DISP_E_EXCEPTION || hr == E_FAIL) << script;
+    EXPECT_EQ(store->OpenHandleCount(), 0u) << script;
+    ASSERT_TRUE(store->Save(&error)) << error;
+    const std::string saved = Dump(*store);
+    store.reset();
+    auto reopened = FileRegistryStore::Open(path, &error);
+    ASSERT_TRUE(reopened) << "round " << round << ": " << error << "\n" << script;
+    ASSERT_EQ(Dump(*reopened), saved) << script;
+  }
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* binary = std::getenv("LANEWRIGHT_BINARY");
+    if (!binary || !*binary) GTEST_SKIP() << "LANEWRIGHT_BINARY is not set";
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    if (old) saved_ = old;
+    hadOld_ = old != nullptr;
+    setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (hadOld_) {
+      setenv("XDG_CONFIG_HOME", saved_.c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+  }
+  std::string RegistryFile() const { return dir_.File("lanewright/registry"); }
+
+  testing::TempDir dir_;
+  std::string saved_;
+  bool hadOld_ = false;
+};
+
+TEST_F(EndToEnd, RegServerThenUnregServer) {
+  auto r = testing::RunLanewright({"/RegServer"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  std::string registry = testing::ReadFile(RegistryFile());
+  EXPECT_NE(registry.find(std::string("AppID\\") + kAppId + "]\n\"\"=string:\"Lanewright\""),
+            std::string::npos)
+      << registry;
+  EXPECT_NE(registry.find(std::string("TypeLib\\") + kLibId + "\\1.0\\0\\win32]"),
+            std::string::npos);
+
+  r = testing::RunLanewright({"-unregserver"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(testing::ReadFile(RegistryFile()),
+            Registry({"[HKEY_CLASSES_ROOT\\AppID]", "[HKEY_CLASSES_ROOT\\TypeLib]"}));
+}
+
+TEST_F(EndToEnd, ADamagedRegistryFileIsNeverOverwritten) {
+  std::filesystem::create_directories(dir_.File("lanewright"));
+  testing::WriteFile(RegistryFile(), "lanewright-registry 1\n[HKEY_USERS\\A]\n");
+  const auto r = testing::RunLanewright({"/RegServer"});
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
+  EXPECT_EQ(testing::ReadFile(RegistryFile()), "lanewright-registry 1\n[HKEY_USERS\\A]\n");
+}
+
+}  // namespace
+}  // namespace lanewright::server
