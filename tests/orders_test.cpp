@@ -242,8 +242,10 @@ TEST(TurnEntryDatabaseTest, JetFilesAreReadAndWritten) {
   store::JetTableSpec orders{"Orders",
                              {{"Empire"}, {"Code", JetColumnType::Text, 50}, {"Number"}},
                              {Order(3, "MOVE", 230)}};
-  for (int i = 1; i <= 51; ++i)
+  // One column more than bound, as in the SQLite case.
+  for (int i = 1; i <= 52; ++i)
     orders.columns.push_back({"Arg" + std::to_string(i), JetColumnType::Text, 50});
+  orders.rows[0].push_back(std::monostate{});
   const store::JetTableSpec fleets{
       "Fleets", {{"Empire"}, {"Fleet"}, {"Name", JetColumnType::Text, 50}}, {Fleet(3, 15)}};
   ASSERT_FALSE(store::CreateJetDatabase(path, store::JetVersion::Jet4, {orders, fleets}).Failed());
@@ -256,6 +258,13 @@ TEST(TurnEntryDatabaseTest, JetFilesAreReadAndWritten) {
       {{3, "MOVE", 240, "15", "Sol", "1001"}, {3, "WARP", 250, "15", " ", " "}}, err))
       << err.reason;
   EXPECT_EQ(db.HighestOrderNumber(3, err), 250);
+  const auto rows = ReadRows(path, "Orders");
+  ASSERT_EQ(rows.size(), 3u);
+  Row expected = Order(3, "MOVE", 240);
+  expected[3] = std::string("15"), expected[4] = std::string("Sol"),
+  expected[5] = std::string("1001");
+  expected.push_back(std::monostate{});
+  EXPECT_EQ(rows[1], expected);
 }
 
 // One ConvoySink run over the given jumps (start system, warp point id, empires knowing it).

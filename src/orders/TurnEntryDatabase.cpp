@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -92,10 +93,23 @@ std::string Cut(const std::string& text) { return store::Utf8Prefix(text, kTurnE
 // The Jet writer works on a copy, reads it back and only then puts it in place, so a
 // refused batch leaves the file as it was, like a rolled-back transaction.
 bool InsertIntoJet(const std::string& path, const std::vector<OrderRow>& rows, StoreError& err) {
+  // The writer wants a value for every column; columns past the bound ones stay empty.
+  std::size_t columns = 0;
+  if (auto reader = store::OpenTable(path, kOrdersTable, err)) {
+    columns = reader->Columns().size();
+  } else {
+    return false;
+  }
+  if (columns < kOrderColumns) {
+    err = {store::DB_E_BADORDINAL, fmt::format("{}: table \"Orders\" has {} columns, {} are needed",
+                                               path, columns, kOrderColumns)};
+    return false;
+  }
   std::vector<store::Row> cells;
   cells.reserve(rows.size());
   for (const OrderRow& row : rows) {
-    store::Row r(kOrderColumns, store::Cell{std::string(" ")});
+    store::Row r(columns, store::Cell{});
+    std::fill_n(r.begin() + 6, kOrderColumns - 6, store::Cell{std::string(" ")});
     r[0] = std::int64_t{row.empire};
     r[1] = Cut(row.orderCode);
     r[2] = std::int64_t{row.orderNumber};
