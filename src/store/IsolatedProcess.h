@@ -1,0 +1,98 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lanewright::store {
+
+// Third-party readers of untrusted files (libmdb) may print to the terminal, crash, loop or
+// allocate without bound on a damaged file. Such work runs in a forked child process that
+// talks to us only through a pipe of framed messages; whatever the child does, the parent
+// sees either well-formed messages or a failure it can report.
+
+struct IsolationLimits {
+  // How long the child may go without sending a byte before it is presumed stuck and killed.
+  int idleTimeoutMs = 20000;
+  // The largest single message the parent accepts; anything larger counts as malformed.
+  std::uint32_t maxMessageBytes = 64u << 20;
+};
+
+// The child's end of the channel. Messages are buffered and written in large chunks so
+// that streaming many small rows stays cheap.
+class ChildChannel {
+ public:
+  explicit ChildChannel(int fd) : fd_(fd) {}
+  ChildChannel(const ChildChannel&) = delete;
+  ChildChannel& operator=(const ChildChannel&) = delete;
+
+  // False once the parent has gone away; the child should then stop.
+  bool Send(std::uint8_t tag, std::string_view payload);
+  bool Flush();
+
+ private:
+  int fd_;
+  std::string buffer_;
+  bool broken_ = false;
+};
+
+struct ChildMessage {
+  std::uint8_t tag = 0;
+  std::string payload;
+};
+
+class IsolatedProcess {
+ public:
+  // Runs in the child with stdin on /dev/null and stdout/stderr captured. Returns the
+  // child's exit code. It must not touch state shared with the parent's other threads
+  // (locks, the GUI); the child ends with _exit, so no atexit handler or destructor of a
+  // static object runs there.
+  using Work = std::function<int(ChildChannel&)>;
+
+  // Forks the child. Null with failure filled when the system refuses (no processes, no
+  // descriptors left).
+  static std::unique_ptr<IsolatedProcess> Start(const Work& work, IsolationLimits limits,
+                                                std::string& failure);
+  ~IsolatedProcess();
+  IsolatedProcess(const IsolatedProcess&) = delete;
+  IsolatedProcess& operator=(const IsolatedProcess&) = delete;
+
+  enum class Status {
+    Message,  // message holds the next message
+    End,      // the child closed the channel between messages and exited with code 0
+    Failed,   // see failure(): stuck (killed), died by a signal, exited non-zero, malformed
+  };
+  // Waits for the next message. After End or Failed, keeps returning the same status.
+  Status Receive(ChildMessage& message);
+
+  const std::string& failure() const { return failure_; }
+  // The first few kilobytes the child wrote to stdout and stderr.
+  std::string CapturedOutput() const;
+
+ private:
+  IsolatedProcess(pid_t pid, int readFd, int outputFd, IsolationLimits limits);
+  Status Fail(std::string why);
+  // Reads whatever is available, waiting at most the idle timeout. 0 on EOF, -1 on failure.
+  long Fill();
+  void KillAndReap();
+  // Reaps the child (waiting for it) and describes how it ended; empty when it exited 0.
+  std::string Reap();
+
+  pid_t pid_;
+  int readFd_;
+  int outputFd_;
+  IsolationLimits limits_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;  // first unread byte of buffer_
+  std::size_t end_ = 0;    // one past the last byte read into buffer_
+  bool reaped_ = false;
+  Status final_ = Status::Message;
+  std::string failure_;
+};
+
+}  // namespace lanewright::store
