@@ -221,7 +221,7 @@ TEST(TurnEntryDatabaseTest, ALockedFileMakesCallsWaitThenFailWithoutWriting) {
                           "BEGIN IMMEDIATE; INSERT INTO Orders SELECT * FROM Orders; "
                           "UPDATE Orders SET Number = 20 WHERE rowid = 2");
     EXPECT_FALSE(db.InsertOrders(SomeOrders(3), err));
-    EXPECT_NE(err.reason.find("locked"), std::string::npos) << err.reason;
+    EXPECT_NE(err.reason.find("locked; another program"), std::string::npos) << err.reason;
     sqlite3_exec(writer.get(), "COMMIT", nullptr, nullptr, nullptr);
   }
   {

@@ -171,13 +171,20 @@ void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
   sqlite3_bind_text(stmt, index, cut.data(), static_cast<int>(cut.size()), SQLITE_TRANSIENT);
 }
 
+// SQLite's "database is locked" does not say whose lock it is. Returns false.
+bool ExplainBusy(sqlite3* db, StoreError& err) {
+  if ((sqlite3_errcode(db) & 0xff) == SQLITE_BUSY)
+    err.reason += "; another program is using the file, try again when it is done";
+  return false;
+}
+
 bool InsertIntoSqlite(const std::string& path, const std::vector<OrderRow>& rows, StoreError& err) {
   store::SqliteDb db = store::OpenSqlite(path, SQLITE_OPEN_READWRITE, err);
   if (!db) return false;
   // Declared before the statement so that the statement is finalised before the
   // transaction rolls back.
   store::SqliteTransaction transaction(db.get(), err, path);
-  if (!transaction.Began()) return false;
+  if (!transaction.Began()) return ExplainBusy(db.get(), err);
   store::SqliteStatement insert = PrepareOrderInsert(db.get(), path, err);
   if (!insert) return false;
   for (const OrderRow& row : rows) {
@@ -198,7 +205,7 @@ bool InsertIntoSqlite(const std::string& path, const std::vector<OrderRow>& rows
     }
   }
   insert.reset();
-  return transaction.Commit(err);
+  return transaction.Commit(err) || ExplainBusy(db.get(), err);
 }
 
 std::string CreateSchemaSql() {
