@@ -38,7 +38,8 @@ bool ConvertToInt32(const Cell& cell, std::int32_t& out) {
   if (const auto* s = std::get_if<std::string>(&cell)) {
     const char* first = s->data();
     const char* last = first + s->size();
-    if (first != last && *first == '+') ++first;
+    // from_chars takes no '+' of its own; after ours, a second sign is not a number.
+    if (first != last && *first == '+' && ++first != last && *first == '-') return false;
     std::int32_t value = 0;
     auto [ptr, ec] = std::from_chars(first, last, value);
     if (ec != std::errc() || ptr != last || first == last) return false;

@@ -1,10 +1,12 @@
 #include "store/SqliteTable.h"
 
+#include "store/SqliteHandle.h"
+
 #include <sqlite3.h>
 
 #include <fmt/format.h>
 
-#include "store/SqliteHandle.h"
+#include <cctype>
 
 namespace lanewright::store {
 namespace {
@@ -90,7 +92,7 @@ std::unique_ptr<TableReader> OpenSqliteTable(const std::string& path, const std:
   // Find the table's real name (names compare without regard to case) and whether it
   // has a rowid to order by.
   SqliteStatement lookup = Prepare(db.get(),
-      "SELECT name, sql FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
+      "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
       err, path);
   if (!lookup) return nullptr;
   sqlite3_bind_text(lookup.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
@@ -104,10 +106,6 @@ std::unique_ptr<TableReader> OpenSqliteTable(const std::string& path, const std:
     return nullptr;
   }
   const std::string realName = reinterpret_cast<const char*>(sqlite3_column_text(lookup.get(), 0));
-  const auto* sqlText = reinterpret_cast<const char*>(sqlite3_column_text(lookup.get(), 1));
-  std::string upperSql = sqlText ? sqlText : "";
-  for (auto& c : upperSql) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  const bool withoutRowid = upperSql.find("WITHOUT ROWID") != std::string::npos;
   lookup.reset();
 
   std::string quoted = "\"";
@@ -116,8 +114,35 @@ std::unique_ptr<TableReader> OpenSqliteTable(const std::string& path, const std:
     if (c == '"') quoted += '"';
   }
   quoted += '"';
-  const std::string query = fmt::format("SELECT * FROM {}{}", quoted,
-                                        withoutRowid ? "" : " ORDER BY _rowid_");
+
+  // Ask SQLite itself whether the table has a rowid: "WITHOUT ROWID" may be spelt over
+  // several lines, and a column may take over any of the rowid's names.
+  SqliteStatement info = Prepare(db.get(),
+      "SELECT wr, (SELECT group_concat(lower(name), ' ') FROM pragma_table_xinfo(?1)) "
+      "FROM pragma_table_list WHERE schema = 'main' AND name = ?1",
+      err, path);
+  if (!info) return nullptr;
+  sqlite3_bind_text(info.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(info.get()) != SQLITE_ROW) {
+    err = {E_FAIL, fmt::format("{}: {}", path, sqlite3_errmsg(db.get()))};
+    return nullptr;
+  }
+  const bool withoutRowid = sqlite3_column_int(info.get(), 0) != 0;
+  const auto* names = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
+  const std::string columnNames = std::string(" ") + (names ? names : "") + " ";
+  info.reset();
+  std::string order;
+  if (!withoutRowid) {
+    for (const char* alias : {"_rowid_", "rowid", "oid"}) {
+      if (columnNames.find(std::string(" ") + alias + " ") == std::string::npos) {
+        order = std::string(" ORDER BY ") + alias;
+        break;
+      }
+    }
+    // With every alias taken the rowid cannot be named; a plain scan still walks the
+    // table in rowid order.
+  }
+  const std::string query = fmt::format("SELECT * FROM {}{}", quoted, order);
   SqliteStatement stmt = Prepare(db.get(), query, err, path);
   if (!stmt) return nullptr;
 
