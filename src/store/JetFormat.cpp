@@ -145,6 +145,23 @@ bool Utf8ToUcs2(std::string_view utf8, std::u16string& out, std::string& why) {
   return true;
 }
 
+std::string Printable(const std::string& s) {
+  std::u16string probe;
+  std::string why;
+  const bool utf8 = Utf8ToUcs2(s, probe, why) || why.find("UTF-8") == std::string::npos;
+  std::string out;
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if ((c & 0xC0) != 0x80 && ++chars > 40) return out + "...";
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8))
+      out += fmt::format("\\x{:02X}", c);
+    else
+      out += static_cast<char>(c);
+  }
+  return out;
+}
+
 std::string Ucs2ToUtf8(std::u16string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {

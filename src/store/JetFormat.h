@@ -77,6 +77,9 @@ void Rc4(const std::uint8_t* key, std::size_t keyLength, std::uint8_t* data, std
 // beyond U+FFFF, which UCS-2 cannot hold.
 bool Utf8ToUcs2(std::string_view utf8, std::u16string& out, std::string& why);
 std::string Ucs2ToUtf8(std::u16string_view text);
+// A value as it may appear in a message: control characters, and bytes when the text is
+// not UTF-8, escaped as \xNN; long texts shortened.
+std::string Printable(const std::string& s);
 std::optional<Bytes> EncodeCp1252(std::u16string_view text);
 std::u16string DecodeCp1252(const std::uint8_t* data, std::size_t length);
 Bytes EncodeUcs2(std::u16string_view text);

@@ -48,14 +48,15 @@ void CheckName(const std::string& name, const char* what) {
   std::string why;
   if (!jet::Utf8ToUcs2(name, text, why)) throw JetError(fmt::format("the {} name {}", what, why));
   if (text.empty() || text.size() > 64)
-    throw JetError(fmt::format("the {} name \"{}\" must have 1 to 64 characters", what, name));
+    throw JetError(fmt::format("the {} name \"{}\" must have 1 to 64 characters", what,
+                               jet::Printable(name)));
   if (text.front() == u' ')
     throw JetError(fmt::format("the {} name \"{}\" must not start with a blank", what, name));
   for (char16_t c : text) {
     if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']')
       throw JetError(fmt::format("the {} name \"{}\" must not contain . ! ` [ ] or control "
                                  "characters",
-                                 what, name));
+                                 what, jet::Printable(name)));
   }
 }
 

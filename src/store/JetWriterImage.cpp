@@ -49,7 +49,8 @@ constexpr CatalogColumnSpec kCatalogColumns[] = {
 Bytes EncodeName(const Layout& layout, const std::string& name) {
   std::u16string text;
   std::string why;
-  if (!Utf8ToUcs2(name, text, why)) throw JetError(fmt::format("the name \"{}\" {}", name, why));
+  if (!Utf8ToUcs2(name, text, why))
+    throw JetError(fmt::format("the name \"{}\" {}", Printable(name), why));
   Bytes out;
   if (layout.version == JetVersion::Jet4) {
     Bytes ucs2 = EncodeUcs2(text);
@@ -136,18 +137,19 @@ StoredValue EncodeCell(const Layout& layout, const ColumnDef& column, const Cell
       std::u16string text;
       std::string why;
       if (!Utf8ToUcs2(*s, text, why))
-        throw JetError(fmt::format("the text \"{}\" for column \"{}\" {}", *s, column.name, why));
+        throw JetError(fmt::format("the text \"{}\" for column \"{}\" {}", Printable(*s),
+                                   column.name, why));
       const std::size_t limit = CountChars(layout, column);
       if (text.size() > limit)
         throw JetError(fmt::format("the text \"{}\" is {} characters long; column \"{}\" holds {}",
-                                   *s, text.size(), column.name, limit));
+                                   Printable(*s), text.size(), column.name, limit));
       if (layout.version == JetVersion::Jet3) {
         auto cp = EncodeCp1252(text);
         if (!cp)
           throw JetError(fmt::format(
               "the text \"{}\" for column \"{}\" has characters an Access 97 file cannot hold "
               "(code page 1252)",
-              *s, column.name));
+              Printable(*s), column.name));
         return *cp;
       }
       if (column.miscFlags & kColumnCompressedUnicode) {
