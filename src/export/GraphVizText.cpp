@@ -1,7 +1,8 @@
 #include "export/GraphVizText.h"
 
+#include <algorithm>
 #include <array>
-#include <set>
+#include <vector>
 
 #include "export/RangeIndex.h"
 
@@ -85,15 +86,18 @@ std::string GraphVizText(const RangeIndex& index, const std::string& startSystem
   out += ";\r\n";
 
   if (yellowCircles) {
-    std::set<std::string_view> graphNodes;
+    std::vector<std::string_view> graphNodes;
+    graphNodes.reserve(2 * (index.links.size() + index.shadowed.size()));
     for (const auto& [id, link] : index.links) {
-      graphNodes.insert(link.system);
-      graphNodes.insert(link.destination);
+      graphNodes.push_back(link.system);
+      graphNodes.push_back(link.destination);
     }
     for (const auto& link : index.shadowed) {
-      graphNodes.insert(link.system);
-      graphNodes.insert(link.destination);
+      graphNodes.push_back(link.system);
+      graphNodes.push_back(link.destination);
     }
+    std::sort(graphNodes.begin(), graphNodes.end());
+    graphNodes.erase(std::unique(graphNodes.begin(), graphNodes.end()), graphNodes.end());
     for (std::string_view name : graphNodes) {
       AppendId(out, name);
       out += " [ label=\"";

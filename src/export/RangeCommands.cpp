@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <deque>
-#include <map>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -21,11 +21,8 @@ constexpr int kMaxJumps = 999;
 
 std::string DirectWarpPoints(const RangeIndex& index, const std::string& startSystem) {
   std::string out;
-  auto [first, last] = index.bySystem.equal_range(startSystem);
-  for (auto it = first; it != last; ++it) {
-    const WarpLink& link = *it->second;
-    out += fmt::format("{} ({}: {})\r\n", link.destination, link.warpClass, link.warpPointId);
-  }
+  for (const WarpLink* link : index.LinksFrom(startSystem))
+    out += fmt::format("{} ({}: {})\r\n", link->destination, link->warpClass, link->warpPointId);
   return out;
 }
 
@@ -33,28 +30,27 @@ std::string Levels(const RangeIndex& index, const std::string& startSystem, int 
                    bool allSystems) {
   // Breadth-first, so a system is recorded at its first and smallest jump count; the
   // queue may hold a name twice, the later copy is dropped when it comes out.
-  std::map<std::string_view, int> levels;
+  std::unordered_map<std::string_view, int> levels;
   std::deque<std::pair<std::string_view, int>> queue{{startSystem, 0}};
   while (!queue.empty()) {
     const auto [name, j] = queue.front();
     queue.pop_front();
     if (!levels.emplace(name, j).second) continue;
     if (j + 1 > jumps) continue;
-    auto [first, last] = index.bySystem.equal_range(name);
-    for (auto it = first; it != last; ++it) {
-      const std::string_view destination = it->second->destination;
-      if (levels.count(destination) == 0) queue.emplace_back(destination, j + 1);
+    for (const WarpLink* link : index.LinksFrom(name)) {
+      if (levels.count(link->destination) == 0) queue.emplace_back(link->destination, j + 1);
     }
   }
 
-  // One pass over the names into per-level groups keeps name order within each level
-  // without walking all names once per level.
+  // Grouped by level, then each printed group sorted by name (byte order): the same
+  // listing as walking all names once per level, without the N passes.
   std::vector<std::vector<std::string_view>> byLevel(static_cast<std::size_t>(jumps) + 1);
   for (const auto& [name, j] : levels) byLevel[static_cast<std::size_t>(j)].push_back(name);
   std::string out;
   for (int level = allSystems ? 0 : jumps; level <= jumps; ++level) {
-    for (std::string_view name : byLevel[static_cast<std::size_t>(level)])
-      out += fmt::format("{}({})\r\n", name, level);
+    auto& names = byLevel[static_cast<std::size_t>(level)];
+    std::sort(names.begin(), names.end());
+    for (std::string_view name : names) out += fmt::format("{}({})\r\n", name, level);
   }
   return out;
 }

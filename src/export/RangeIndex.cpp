@@ -80,8 +80,14 @@ store::StoreError BuildRangeIndex(const std::set<std::string>& databaseFiles,
       index.links.emplace(id, std::move(link));
     }
   }
-  for (const auto& [id, link] : index.links) index.bySystem.emplace(link.system, &link);
+  for (const auto& [id, link] : index.links) index.bySystem[link.system].push_back(&link);
   return {};
+}
+
+const std::vector<const WarpLink*>& RangeIndex::LinksFrom(std::string_view system) const {
+  static const std::vector<const WarpLink*> kNone;
+  const auto found = bySystem.find(system);
+  return found == bySystem.end() ? kNone : found->second;
 }
 
 }  // namespace lanewright

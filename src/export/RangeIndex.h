@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "route/WarpLink.h"
@@ -28,8 +29,12 @@ struct RangeIndex {
   // Unexplored warp points whose identifier an explored one took. They give no link, but
   // the map export still draws their names.
   std::vector<WarpLink> shadowed;
-  // Among equal systems the links keep ascending identifier order.
-  std::multimap<std::string_view, const WarpLink*> bySystem;
+  // The links leaving each system, in ascending identifier order. Hashed: the searches
+  // only look names up, and the listings sort what they print.
+  std::unordered_map<std::string_view, std::vector<const WarpLink*>> bySystem;
+
+  // The links leaving system (none for a name that is no system).
+  const std::vector<const WarpLink*>& LinksFrom(std::string_view system) const;
 };
 
 // Reads every file of databaseFiles (in the set's order) and indexes its warp points,
