@@ -99,8 +99,9 @@ std::string ExpectedNodeDump(const JetTableSpec& t, JetVersion v) {
       case JetColumnType::Integer: out += c.name + "\tinteger\t2\n"; break;
       case JetColumnType::LongInteger: out += c.name + "\tlong\t4\n"; break;
       case JetColumnType::Text:
-        out += fmt::format("{}\ttext\t{}\n", c.name, c.textLength * (v == JetVersion::Jet4 ? 2 : 1));
+        out += fmt::format("{}\ttext\t{}\n", c.name, c.length * (v == JetVersion::Jet4 ? 2 : 1));
         break;
+      case JetColumnType::Binary: out += fmt::format("{}\tbinary\t{}\n", c.name, c.length); break;
     }
   }
   out += fmt::format("#rowcount\t{}\n#rows\n", t.rows.size());
@@ -120,7 +121,8 @@ std::string SchemaType(const JetColumn& c) {
     case JetColumnType::Byte: return "Byte";
     case JetColumnType::Integer: return "Integer";
     case JetColumnType::LongInteger: return "Long Integer";
-    case JetColumnType::Text: return fmt::format("Text ({})", c.textLength);
+    case JetColumnType::Text: return fmt::format("Text ({})", c.length);
+    case JetColumnType::Binary: return fmt::format("Binary ({})", c.length);
   }
   return "?";
 }
@@ -513,6 +515,28 @@ TEST(JetWriterTest, AddsTablesOnlyToItsOwnFiles) {
     EXPECT_NE(AddJetTable(path, {"C", {{"X", JetColumnType::Byte}}, {}}).reason.find("made by Access"),
               std::string::npos);
     EXPECT_TRUE(testing::ReadFile(path) == before);
+  }
+}
+
+TEST(JetWriterTest, BinaryValuesReadBackUnchanged) {
+  for (JetVersion v : {JetVersion::Jet3, JetVersion::Jet4}) {
+    TempDir dir;
+    const std::string path = dir.File("b.mdb");
+    const std::vector<Row> rows = {{Blob{{1, 0, 0xFF, 0x80}}, std::int64_t{1}}, {Blob{}, Cell{}}, {Cell{}, std::int64_t{3}}};
+    JetTableSpec t{"B", {{"Bytes", JetColumnType::Binary, 4}, {"N", JetColumnType::LongInteger}}, {rows[0]}};
+    ASSERT_EQ(CreateJetDatabase(path, v, {t}).reason, "");
+    ASSERT_EQ(AppendJetRows(path, "B", {rows[1], rows[2]}).reason, "");
+    EXPECT_NE(AppendJetRows(path, "B", {{Blob{{1, 2, 3, 4, 5}}, Cell{}}}).reason.find("5 bytes do not fit"),
+              std::string::npos);
+    StoreError err;
+    auto reader = OpenTable(path, "B", err);
+    ASSERT_TRUE(reader) << err.reason;
+    std::vector<Row> got;
+    Row row;
+    while (reader->Next(row) == S_OK) got.push_back(row);
+    EXPECT_TRUE(got == rows);
+    EXPECT_EQ(RunTool({"node", kDumpScript, path, "B"}).out,
+              "#columns\nBytes\tbinary\t4\nN\tlong\t4\n#rowcount\t3\n#rows\n\"0100ff80\",1\n\"\",\n,3\n");
   }
 }
 

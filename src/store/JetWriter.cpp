@@ -86,12 +86,14 @@ std::vector<jet::ColumnDef> ColumnDefsFor(const jet::Layout& layout, const JetTa
         d.type = jet::kLong;
         break;
       case JetColumnType::Text:
-        if (c.textLength < 1 || c.textLength > 255)
-          throw JetError(fmt::format("column \"{}\": a text column holds 1 to 255 characters, "
-                                     "not {}",
-                                     c.name, c.textLength));
-        d.type = jet::kText;
-        d.length = static_cast<std::uint16_t>(c.textLength);
+      case JetColumnType::Binary:
+        if (c.length < 1 || c.length > 255)
+          throw JetError(fmt::format("column \"{}\": a {} column holds 1 to 255 {}, not {}", c.name,
+                                     c.type == JetColumnType::Text ? "text" : "binary",
+                                     c.type == JetColumnType::Text ? "characters" : "bytes",
+                                     c.length));
+        d.type = c.type == JetColumnType::Text ? jet::kText : jet::kBinary;
+        d.length = static_cast<std::uint16_t>(c.length);
         break;
     }
     defs.push_back(d);
@@ -336,9 +338,9 @@ TableToWrite FindWritableTable(const jet::Image& img, const std::string& table) 
                                  "does not write tables with AutoNumber columns",
                                  c.name, e.name));
     const bool number = c.type == jet::kByte || c.type == jet::kInteger || c.type == jet::kLong;
-    if (!number && c.type != jet::kText)
+    if (!number && c.type != jet::kText && c.type != jet::kBinary)
       throw JetError(fmt::format("column \"{}\" of table \"{}\" is of a type Lanewright does not "
-                                 "write (only Byte, Integer, Long Integer and Text)",
+                                 "write (only Byte, Integer, Long Integer, Text and Binary)",
                                  c.name, e.name));
     if (number != c.IsFixed() || (number && c.length != jet::FixedSize(c)))
       throw JetError(fmt::format("column \"{}\" of table \"{}\" is described inconsistently",

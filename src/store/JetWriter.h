@@ -3,12 +3,12 @@
 // Lanewright's own writer of Jet (.mdb) files: it creates files in the Access 97 (Jet3)
 // and Access 2000-2003 (Jet4) layouts and appends rows to tables of such files.
 //
-// Columns are Long Integer, Integer, Byte or Text(n). Values are store::Cell: NULL
-// (std::monostate) in any column, std::int64_t for the number columns (refused when out of
-// the column's range), UTF-8 std::string for Text (refused when longer than n characters,
-// when not valid UTF-8, when it holds NUL or characters beyond U+FFFF, and in Jet3 files
-// when code page 1252 cannot hold it). Nothing is ever stored as something other than the
-// value given.
+// Columns are Long Integer, Integer, Byte, Text(n) or Binary(n). Values are store::Cell:
+// NULL (std::monostate) in any column, std::int64_t for the number columns (refused when
+// out of the column's range), UTF-8 std::string for Text (refused when longer than n
+// characters, when not valid UTF-8, when it holds NUL or characters beyond U+FFFF, and in
+// Jet3 files when code page 1252 cannot hold it), Blob of at most n bytes for Binary.
+// Nothing is ever stored as something other than the value given.
 //
 // Every function here works on a complete copy beside the file, reads the copy back
 // through OpenTable, and only then renames it into place; on any failure the file on disk
@@ -27,12 +27,13 @@ namespace lanewright::store {
 // Jet4: Access 2000-2003, 4 KiB pages, text in UCS-2.
 enum class JetVersion { Jet3, Jet4 };
 
-enum class JetColumnType { Byte, Integer, LongInteger, Text };
+enum class JetColumnType { Byte, Integer, LongInteger, Text, Binary };
 
 struct JetColumn {
   std::string name;
   JetColumnType type = JetColumnType::LongInteger;
-  int textLength = 255;  // Text only: the most characters a value may have, 1 to 255
+  // Text: the most characters a value may have; Binary: the most bytes. 1 to 255.
+  int length = 255;
 };
 
 struct JetTableSpec {
@@ -56,7 +57,7 @@ StoreError AddJetTable(const std::string& path, const JetTableSpec& table);
 // Jet4 file, made by Access or by Lanewright. Refused, with the file untouched, when:
 // another program has the file open (a lock file ".ldb" / ".laccdb" sits beside it, or
 // another Lanewright is writing it); the table has indexes or a primary key, deleted or
-// auto-number columns, or columns of other types than the four above; the file is
+// auto-number columns, or columns of other types than the five above; the file is
 // encrypted, from Access 2007 or later, or damaged; a value does not fit its column.
 StoreError AppendJetRows(const std::string& path, const std::string& table,
                          const std::vector<Row>& rows);

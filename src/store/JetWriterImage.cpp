@@ -157,6 +157,14 @@ StoredValue EncodeCell(const Layout& layout, const ColumnDef& column, const Cell
       }
       return EncodeUcs2(text);
     }
+    case kBinary: {
+      const auto* b = std::get_if<Blob>(&cell);
+      if (!b) throw mismatch("bytes");
+      if (b->bytes.size() > column.length)
+        throw JetError(fmt::format("{} bytes do not fit column \"{}\", which holds {}",
+                                   b->bytes.size(), column.name, column.length));
+      return b->bytes;
+    }
     default:
       throw JetError(fmt::format("column \"{}\" has a type Lanewright does not write",
                                  column.name));
