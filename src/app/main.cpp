@@ -2,6 +2,9 @@
 
 #include "app/Cli.h"
 #include "server/ServerCommand.h"
+#ifdef LANEWRIGHT_WITH_GUI
+#include "app/gui/GuiMain.h"
+#endif
 
 int main(int argc, char** argv) {
   if (lanewright::cli::IsCliCommandLine(argc, argv)) return lanewright::cli::RunCli(argc, argv);
@@ -10,6 +13,10 @@ int main(int argc, char** argv) {
           lanewright::server::ScanCommandLine(lanewright::server::RebuildCommandLine(argc, argv));
       serverCommand != lanewright::server::ServerCommand::None)
     return lanewright::server::RunServerCommand(serverCommand);
-  std::fputs("lanewright: the desktop program is not built yet; try 'lanewright --help'\n", stderr);
+#ifdef LANEWRIGHT_WITH_GUI
+  return lanewright::gui::RunGui(argc, argv);
+#else
+  std::fputs("lanewright: built without the desktop program; try 'lanewright --help'\n", stderr);
   return lanewright::cli::kExitUsage;
+#endif
 }

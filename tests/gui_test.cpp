@@ -1,0 +1,564 @@
+// The windows, driven as a user would, with the file dialogs and the turn entry database
+// answered in code.
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QtTest>
+
+#include "app/gui/AboutDialog.h"
+#include "app/gui/ConvoyDialog.h"
+#include "app/gui/Dialogs.h"
+#include "app/gui/MainDialog.h"
+#include "support/Fixtures.h"
+#include "support/TempDir.h"
+
+using namespace lanewright;
+using namespace lanewright::gui;
+using lanewright::testing::EmpireRow;
+
+namespace {
+
+class StubDialogs final : public Dialogs {
+ public:
+  std::deque<std::optional<FileChoice>> fileAnswers;  // empty: cancelled
+  int fileQuestions = 0;
+  std::string lastFolder;
+  std::optional<std::string> exportAnswer;
+  int exportQuestions = 0;
+  std::function<void(QDialog&)> onExec;
+  QStringList execTitles;
+
+  std::optional<FileChoice> ChooseEmpireFiles(QWidget*, const std::string& folder) override {
+    ++fileQuestions;
+    lastFolder = folder;
+    if (fileAnswers.empty()) return std::nullopt;
+    auto answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    return answer;
+  }
+  std::optional<std::string> ChooseExportTarget(QWidget*, const std::string&) override {
+    ++exportQuestions;
+    return exportAnswer;
+  }
+  int Exec(QDialog& dialog) override {
+    execTitles.push_back(dialog.windowTitle());
+    dialog.show();
+    if (onExec) onExec(dialog);
+    if (dialog.isVisible()) dialog.reject();
+    return dialog.result();
+  }
+};
+
+class StubTurnEntry final : public TurnEntryStore {
+ public:
+  std::map<std::int32_t, std::int32_t> highest;
+  std::map<std::int32_t, std::vector<std::int32_t>> fleets;
+  bool usable = true;
+  std::vector<OrderRow> inserted;
+  int fleetQueries = 0;
+
+  std::int32_t HighestOrderNumber(std::int32_t empire, store::StoreError&) override {
+    return highest.count(empire) ? highest[empire] : 0;
+  }
+  std::vector<std::int32_t> ListFleets(std::int32_t empire, store::StoreError&) override {
+    ++fleetQueries;
+    return fleets[empire];
+  }
+  bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError&) override {
+    inserted.insert(inserted.end(), rows.begin(), rows.end());
+    return true;
+  }
+  bool Check(store::StoreError& err) override {
+    if (!usable) err = {store::E_FAIL, "/data/turn.mdb: no such file"};
+    return usable;
+  }
+};
+
+// What the window's factory hands out: a view of the one stub the test inspects.
+class StubHandle final : public TurnEntryStore {
+ public:
+  explicit StubHandle(StubTurnEntry& stub) : stub_(stub) {}
+  std::int32_t HighestOrderNumber(std::int32_t e, store::StoreError& err) override {
+    return stub_.HighestOrderNumber(e, err);
+  }
+  std::vector<std::int32_t> ListFleets(std::int32_t e, store::StoreError& err) override {
+    return stub_.ListFleets(e, err);
+  }
+  bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError& err) override {
+    return stub_.InsertOrders(rows, err);
+  }
+  bool Check(store::StoreError& err) override { return stub_.Check(err); }
+
+ private:
+  StubTurnEntry& stub_;
+};
+
+template <typename T>
+T* Child(QObject* parent, const char* name) {
+  T* child = parent->findChild<T*>(QString::fromUtf8(name));
+  if (!child) qFatal("no child %s", name);
+  return child;
+}
+
+// Three routes from Alpha to Beta, each the cheapest in one mode: direct through a class M
+// point (one jump), over Gamma through class A points (cheapest by class), and over Delta
+// and Epsilon through class Q points (no fuel at all). Every warp point has its twin back.
+const std::vector<EmpireRow> kEmpire3 = {
+    {1, 3, "Alpha", "BetaM", 1},     {1, 3, "Beta", "AlphaM", 2},
+    {1, 3, "Alpha", "GammaA", 3},    {1, 3, "Gamma", "AlphaA", 4},
+    {1, 3, "Gamma", "BetaA", 5},     {1, 3, "Beta", "GammaA", 6},
+    {1, 3, "Alpha", "DeltaQ", 7},    {1, 3, "Delta", "AlphaQ", 8},
+    {1, 3, "Delta", "EpsilonQ", 9},  {1, 3, "Epsilon", "DeltaQ", 10},
+    {1, 3, "Epsilon", "BetaQ", 11},  {1, 3, "Beta", "EpsilonQ", 12},
+    {1, 3, "Alpha", "aardvarkB", 13}, {1, 3, "aardvark", "AlphaB", 14},
+    {1, 3, "aardvark", "?CC", 15},
+};
+const std::vector<EmpireRow> kEmpire7 = {
+    {1, 7, "Beta", "OmegaD", 16}, {1, 7, "Omega", "BetaD", 17},
+};
+
+QStringList Texts(const QListWidget* list) {
+  QStringList texts;
+  for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
+  return texts;
+}
+
+}  // namespace
+
+class GuiTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<testing::TempDir> dir_;
+  std::string empire3_, empire7_;
+  StubDialogs dialogs_;
+  StubTurnEntry turnEntry_;
+  std::unique_ptr<MainDialog> window_;
+
+  // A shown main window that has loaded both empire files.
+  void OpenWindow() {
+    dialogs_.fileAnswers = {FileChoice{dir_->path().string(), {"empire3.db", "empire7.db"}}};
+    QVERIFY(window_->Start({}));
+    window_->show();
+  }
+  QString Output() { return Child<QPlainTextEdit>(window_.get(), "outputBox")->toPlainText(); }
+  QString Status() { return Child<QLabel>(window_.get(), "statusLine")->text(); }
+  void Select(const char* list, const QString& text) {
+    auto items = Child<QListWidget>(window_.get(), list)->findItems(text, Qt::MatchExactly);
+    QVERIFY2(items.size() == 1, qPrintable(text));
+    items.front()->setSelected(true);
+  }
+  void Click(const char* button) { Child<QPushButton>(window_.get(), button)->click(); }
+  void Trigger(const char* action) { Child<QAction>(window_.get(), action)->trigger(); }
+
+ private slots:
+  void initTestCase() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    dir_ = std::make_unique<testing::TempDir>();
+    empire3_ = dir_->File("empire3.db");
+    empire7_ = dir_->File("empire7.db");
+    testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, empire3_, kEmpire3);
+    testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, empire7_, kEmpire7);
+  }
+
+  void init() {
+    dialogs_ = StubDialogs{};
+    turnEntry_ = StubTurnEntry{};
+    window_ = std::make_unique<MainDialog>(
+        dialogs_, [this] { return std::make_unique<StubHandle>(turnEntry_); }, "/data/kolven");
+  }
+
+  void cleanup() { window_.reset(); }
+
+  void cancellingTheFirstFileDialogEndsQuietly() {
+    QVERIFY(!window_->Start({}));
+    QCOMPARE(dialogs_.fileQuestions, 1);
+    QCOMPARE(dialogs_.lastFolder, std::string("/data/kolven"));
+    QVERIFY(!window_->isVisible());
+  }
+
+  void loadFillsTheListsInTheDesktopsOrder() {
+    OpenWindow();
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Lanewright V2.19"));
+    QCOMPARE(Output(), QString::fromStdString("multiple dbfiles on path " + dir_->path().string() +
+                                              "\nopening dbfile " + empire3_ +
+                                              "\nopening dbfile " + empire7_ + "\n"));
+    // Case does not decide the order: the lower-case name comes first.
+    const QStringList systems = {"aardvark", "Alpha", "Beta", "Delta", "Epsilon", "Gamma", "Omega", "XC"};
+    QCOMPARE(Texts(Child<QListWidget>(window_.get(), "fromList")), systems);
+    QCOMPARE(Texts(Child<QListWidget>(window_.get(), "avoidList")), systems);
+    QVERIFY(Texts(Child<QListWidget>(window_.get(), "toList")).contains("XX"));
+    QVERIFY(Texts(Child<QListWidget>(window_.get(), "visitList")).contains("[none]"));
+    QCOMPARE(Child<QSpinBox>(window_.get(), "rangeSpin")->value(), 5);
+    QVERIFY(Status().contains("2 file(s)"));
+    QCOMPARE(window_->starMap().empires, (std::set<std::int32_t>{3, 7}));
+  }
+
+  void commandLineFilesAreLoadedWithoutAsking() {
+    QVERIFY(window_->Start({empire3_}));
+    QCOMPARE(dialogs_.fileQuestions, 0);
+    QVERIFY(Output().startsWith(QString::fromStdString("one file selected: " + empire3_ + "\n")));
+    QVERIFY(!Texts(Child<QListWidget>(window_.get(), "fromList")).contains("Omega"));
+  }
+
+  void aFailedLoadSaysWhichFileAndWhy() {
+    const std::string missing = dir_->File("missing.db");
+    QVERIFY(window_->Start({missing}));
+    QVERIFY(Output().endsWith("failed with hr=-2147467259"));
+    QCOMPARE(Child<QListWidget>(window_.get(), "fromList")->count(), 0);
+    QVERIFY2(Status().contains("missing.db"), qPrintable(Status()));
+  }
+
+  void routeButtons_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("costs");
+    QTest::newRow("jumps") << "byJumpsButton" << "Length: 1 WPs: 13 Fuel Modifer: 144";
+    QTest::newRow("class") << "byClassButton" << "Length: 2 WPs: 2 Fuel Modifer: 2";
+    QTest::newRow("fuel") << "byFuelButton" << "Length: 3 WPs: 51 Fuel Modifer: 0";
+  }
+  void routeButtons() {
+    QFETCH(QString, button);
+    QFETCH(QString, costs);
+    OpenWindow();
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    Click(button.toUtf8().constData());
+    const QString output = Output();
+    QVERIFY2(output.startsWith("Alpha -> Beta\n\n"), qPrintable(output));
+    QVERIFY(output.contains("\nBeta -> Alpha\n\n"));
+    QCOMPARE(output.count("Costs for trip: " + costs + "\n"), 2);
+    QVERIFY(!output.contains('\r'));
+    QVERIFY(Status().isEmpty());
+  }
+
+  void routeTakesVisitAndEveryAvoidedSystem() {
+    OpenWindow();
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    Select("visitList", "Gamma");
+    Click("byJumpsButton");
+    QVERIFY(Output().startsWith("Alpha -> Beta via Gamma\n\n"));
+
+    Select("visitList", "[none]");
+    Select("avoidList", "Delta");
+    Click("byFuelButton");
+    QVERIFY(Output().startsWith("Alpha -> Beta\n\n"));
+    QVERIFY(Output().contains("Length: 2 WPs: 2 Fuel Modifer: 2"));
+    Select("avoidList", "Gamma");  // adds to the selection
+    Click("byFuelButton");
+    QVERIFY(Output().contains("Length: 1 WPs: 13 Fuel Modifer: 144"));
+    QCOMPARE(window_->starMap().avoidSystems, (std::set<std::string>{"Delta", "Gamma"}));
+  }
+
+  void routeWithoutDestinationIsRefused() {
+    OpenWindow();
+    Select("fromList", "Alpha");
+    Click("byClassButton");
+    QCOMPARE(Output(), QStringLiteral("not all selected."));
+    QVERIFY(!Status().isEmpty());
+  }
+
+  void routeReportsAFileThatWentAway() {
+    const std::string copy = dir_->File("copy.db");
+    std::filesystem::copy_file(empire3_, copy);
+    QVERIFY(window_->Start({copy}));
+    std::filesystem::remove(copy);
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    Click("byJumpsButton");
+    QCOMPARE(Output(), QStringLiteral("failed with hr=-2147467259"));
+    QVERIFY2(Status().contains("copy.db"), qPrintable(Status()));
+  }
+
+  void range() {
+    OpenWindow();
+    Click("findInRangeButton");
+    QCOMPARE(Output(), QStringLiteral("Please select starting point in first list."));
+
+    Select("fromList", "Alpha");
+    Child<QSpinBox>(window_.get(), "rangeSpin")->setValue(1);
+    Click("findInRangeButton");
+    QCOMPARE(Output(), QStringLiteral("Beta (M: 1)\nGamma (A: 3)\nDelta (Q: 7)\naardvark (B: 13)\n"));
+
+    Child<QSpinBox>(window_.get(), "rangeSpin")->setValue(2);
+    Child<QCheckBox>(window_.get(), "allSystemsCheck")->setChecked(true);
+    Click("findInRangeButton");
+    QVERIFY2(Output().startsWith("Alpha(0)\nBeta(1)\n"), qPrintable(Output()));
+    QVERIFY(Output().contains("Epsilon(2)\n"));
+  }
+
+  void exportAsksForATargetFirst() {
+    OpenWindow();
+    const std::string target = dir_->File("galaxy.map");
+    Select("fromList", "Alpha");
+    const QString before = Output();
+    Click("exportButton");  // cancelled
+    QCOMPARE(dialogs_.exportQuestions, 1);
+    QCOMPARE(Output(), before);
+    QVERIFY(!std::filesystem::exists(target));
+
+    dialogs_.exportAnswer = target;
+    Click("exportButton");
+    QVERIFY(Output().startsWith(QString::fromStdString("Data saved to file " + target + ".\n")));
+    QVERIFY(!testing::ReadFile(target).empty());
+    QVERIFY(testing::ReadFile(target).find("fillcolor") == std::string::npos);
+    QVERIFY(Status().contains("galaxy.map"));
+
+    Child<QCheckBox>(window_.get(), "yellowCirclesCheck")->setChecked(true);
+    Click("exportButton");
+    QVERIFY(testing::ReadFile(target).find("fillcolor") != std::string::npos);
+  }
+
+  void cancelledOpenKeepsTheLoadedFiles() {
+    OpenWindow();
+    const QString before = Output();
+    Trigger("openAction");
+    QCOMPARE(dialogs_.fileQuestions, 2);
+    QCOMPARE(Output(), before);
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    Click("byJumpsButton");
+    QVERIFY(Output().startsWith("Alpha -> Beta\n\n"));
+  }
+
+  void enterDoesNothingAndEscCloses() {
+    OpenWindow();
+    QApplication::setActiveWindow(window_.get());
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    const QString before = Output();
+    for (const char* name : {"fromList", "byJumpsButton", "rangeSpin", "outputBox"}) {
+      QWidget* widget = Child<QWidget>(window_.get(), name);
+      widget->setFocus();
+      QTest::keyClick(widget, Qt::Key_Return);
+      QTest::keyClick(widget, Qt::Key_Enter);
+      QCOMPARE(Output(), before);
+      QVERIFY(window_->isVisible());
+    }
+    QTest::keyClick(Child<QWidget>(window_.get(), "fromList"), Qt::Key_Escape);
+    QVERIFY(!window_->isVisible());
+  }
+
+  void quitCloses() {
+    OpenWindow();
+    Trigger("quitAction");
+    QVERIFY(!window_->isVisible());
+  }
+
+  void aboutBox() {
+    OpenWindow();
+    dialogs_.onExec = [](QDialog& dialog) {
+      const QString label = Child<QLabel>(&dialog, "noticeLabel")->text();
+      QVERIFY(label.startsWith("\nLanewright V2.19\n\n"));
+      QVERIFY(label.endsWith("\n\nFind a path in the Starmere universe\n"));
+      const QString help = Child<QPlainTextEdit>(&dialog, "helpText")->toPlainText();
+      QVERIFY(help.startsWith("This little program calculates the shortest path"));
+      QVERIFY(help.contains("\"not really unsurveyed WP\"-Bug"));
+      QVERIFY(help.contains("shortest route by jumps algorithm\n\n\nPlease contact me"));
+      Child<QPushButton>(&dialog, "okButton")->click();
+      QVERIFY(!dialog.isVisible());
+    };
+    Trigger("aboutAction");
+    QCOMPARE(dialogs_.execTitles, QStringList{"About"});
+
+    for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
+      AboutDialog about;
+      about.show();
+      QTest::keyClick(&about, static_cast<Qt::Key>(key));
+      QVERIFY(!about.isVisible());
+    }
+  }
+
+  void storeRouteWritesTheConvoysOrders() {
+    turnEntry_.highest = {{3, 230}};
+    OpenWindow();
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    Select("avoidList", "Gamma");
+    dialogs_.onExec = [](QDialog& dialog) {
+      QCOMPARE(Child<QLineEdit>(&dialog, "nameField")->text(), QStringLiteral("Alpha -> Beta"));
+      QCOMPARE(Child<QSpinBox>(&dialog, "startOrderField")->value(), 240);
+      Child<QPushButton>(&dialog, "okButton")->click();
+    };
+    Trigger("storeRouteAction");
+    QCOMPARE(dialogs_.execTitles, QStringList{"Generate Convoy Route"});
+    QCOMPARE(window_->starMap().avoidSystems, std::set<std::string>{"Gamma"});
+    const auto& rows = turnEntry_.inserted;
+    QCOMPARE(rows.size(), std::size_t{4});  // CNVR, MOVE, WARP, CNVR
+    QCOMPARE(rows.front().orderCode, std::string("CNVR"));
+    QCOMPARE(rows.front().orderNumber, 240);
+    QCOMPARE(rows.front().argument1, std::string("Alpha -> Beta"));
+    QCOMPARE(rows[1].argument1, std::string("1234"));
+    QVERIFY(Output().startsWith("3, CNVR, 240, Alpha -> Beta\n"));
+    QVERIFY(Status().contains("4 orders"));
+  }
+
+  void storeRouteMoveUsesTheChosenFleet() {
+    turnEntry_.fleets = {{3, {11, 12}}};
+    OpenWindow();
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    dialogs_.onExec = [](QDialog& dialog) {
+      Child<QRadioButton>(&dialog, "moveRadio")->click();
+      auto* fleets = Child<QComboBox>(&dialog, "fleetList");
+      fleets->setFocus();
+      QTest::keyClick(fleets, Qt::Key_Down);
+      Child<QPushButton>(&dialog, "okButton")->click();
+    };
+    Trigger("storeRouteAction");
+    QCOMPARE(turnEntry_.inserted.size(), std::size_t{2});  // MOVE, WARP
+    QCOMPARE(turnEntry_.inserted.front().orderCode, std::string("MOVE"));
+    QCOMPARE(turnEntry_.inserted.front().argument1, std::string("12"));
+  }
+
+  void storeRouteStopsBeforeTheDialog() {
+    OpenWindow();
+    Select("fromList", "Alpha");
+    Trigger("storeRouteAction");
+    QCOMPARE(Output(), QStringLiteral("not all selected."));
+
+    Select("toList", "Beta");
+    turnEntry_.usable = false;
+    Trigger("storeRouteAction");
+    QVERIFY(dialogs_.execTitles.isEmpty());
+    QVERIFY(Output().contains("/data/turn.mdb: no such file"));
+    QVERIFY(Status().contains("/data/turn.mdb: no such file"));
+    QVERIFY(turnEntry_.inserted.empty());
+  }
+
+  void storeRouteCancelledChangesNothing() {
+    OpenWindow();
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    const QString before = Output();
+    dialogs_.onExec = [](QDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); };
+    Trigger("storeRouteAction");
+    QCOMPARE(Output(), before);
+    QVERIFY(turnEntry_.inserted.empty());
+  }
+
+  // The convoy dialog on its own: its modes, the empire reloads and what OK hands back.
+  void convoyDialogStartsAsAConvoy() {
+    turnEntry_.highest = {{3, 230}};
+    ConvoyDialog dialog({3, 7}, "Alpha -> Beta", turnEntry_);
+    QCOMPARE(Child<QComboBox>(&dialog, "empireList")->currentText(), QStringLiteral("3"));
+    QVERIFY(Child<QRadioButton>(&dialog, "convoyRadio")->isChecked());
+    QVERIFY(!Child<QComboBox>(&dialog, "fleetList")->isEnabled());
+    QVERIFY(!Child<QLabel>(&dialog, "fleetLabel")->isEnabled());
+    QCOMPARE(Child<QSpinBox>(&dialog, "startOrderField")->value(), 240);
+    QCOMPARE(Child<QComboBox>(&dialog, "strategyList")->currentText(), QStringLiteral("by Jump"));
+    QCOMPARE(turnEntry_.fleetQueries, 0);
+    dialog.accept();
+    QVERIFY(!dialog.values().cancelled);
+    QCOMPARE(dialog.values().empire, 3);
+    QCOMPARE(dialog.values().startOrder, 240);
+    QCOMPARE(dialog.values().fleet, std::string("1234"));
+    QVERIFY(dialog.values().strategy == RouteMode::ByJumps);
+    QVERIFY(dialog.values().convoy);
+  }
+
+  void convoyDialogModes() {
+    turnEntry_.fleets = {{3, {11, 12}}, {7, {70}}};
+    ConvoyDialog dialog({3, 7}, "n", turnEntry_);
+    dialog.show();
+    auto* fleets = Child<QComboBox>(&dialog, "fleetList");
+    Child<QRadioButton>(&dialog, "moveRadio")->click();
+    QVERIFY(fleets->isEnabled());
+    QCOMPARE(fleets->count(), 2);
+    QCOMPARE(fleets->currentText(), QStringLiteral("11"));
+
+    Child<QRadioButton>(&dialog, "backSurveyRadio")->click();  // the fleets stay as they are
+    QCOMPARE(turnEntry_.fleetQueries, 1);
+    QCOMPARE(fleets->count(), 2);
+
+    Child<QRadioButton>(&dialog, "convoyRadio")->click();
+    QCOMPARE(fleets->count(), 0);
+    QVERIFY(!fleets->isEnabled());
+
+    // Another empire in Convoy mode: a new start number, still no fleets.
+    turnEntry_.highest = {{7, 500}};
+    auto* empires = Child<QComboBox>(&dialog, "empireList");
+    empires->setFocus();
+    QTest::keyClick(empires, Qt::Key_Down);
+    QCOMPARE(Child<QSpinBox>(&dialog, "startOrderField")->value(), 510);
+    QCOMPARE(fleets->count(), 0);
+
+    Child<QRadioButton>(&dialog, "surveyRadio")->click();
+    QCOMPARE(fleets->currentText(), QStringLiteral("70"));
+    Child<QPushButton>(&dialog, "okButton")->click();
+    const ConvoyValues& values = dialog.values();
+    QCOMPARE(values.empire, 7);
+    QCOMPARE(values.fleet, std::string("70"));
+    QVERIFY(!values.convoy);
+    QVERIFY(values.survey);
+    QVERIFY(!values.backSurvey);
+  }
+
+  void convoyDialogStartNumber() {
+    ConvoyDialog dialog({3}, "n", turnEntry_);
+    dialog.show();
+    auto* start = Child<QSpinBox>(&dialog, "startOrderField");
+    QCOMPARE(start->value(), 10);  // an empire without orders
+
+    // Choosing the same empire again puts the computed number back.
+    start->setValue(77);
+    auto* empires = Child<QComboBox>(&dialog, "empireList");
+    emit empires->activated(empires->currentIndex());
+    QCOMPARE(start->value(), 10);
+
+    // A fifth digit does not fit.
+    start->setFocus();
+    start->selectAll();
+    QTest::keyClicks(start, "12345");
+    Child<QComboBox>(&dialog, "strategyList")->setFocus();
+    QTest::keyClick(Child<QComboBox>(&dialog, "strategyList"), Qt::Key_End);
+    dialog.accept();
+    QCOMPARE(dialog.values().startOrder, 1234);
+    QVERIFY(dialog.values().strategy == RouteMode::ByFuel);
+  }
+
+  void convoyDialogWithoutEmpiresCancels() {
+    ConvoyDialog dialog({}, "n", turnEntry_);
+    dialog.accept();
+    QVERIFY(dialog.values().cancelled);
+    QCOMPARE(dialog.values().empire, 9999);
+  }
+
+  void convoyDialogNeedsAFleetToMove() {
+    turnEntry_.fleets = {{3, {}}};
+    ConvoyDialog dialog({3}, "n", turnEntry_);
+    dialog.show();
+    auto* ok = Child<QPushButton>(&dialog, "okButton");
+    Child<QRadioButton>(&dialog, "moveRadio")->click();
+    QVERIFY(!ok->isEnabled());
+    QVERIFY(Child<QLabel>(&dialog, "problemLabel")->text().contains("no fleets"));
+    Child<QRadioButton>(&dialog, "convoyRadio")->click();
+    QVERIFY(ok->isEnabled());
+  }
+
+  void convoyDialogEscCancels() {
+    ConvoyDialog dialog({3}, "n", turnEntry_);
+    dialog.show();
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
+    QVERIFY(dialog.values().cancelled);
+  }
+};
+
+QTEST_MAIN(GuiTest)
+#include "gui_test.moc"
