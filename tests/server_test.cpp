@@ -357,6 +357,16 @@ TEST(CommandLine, FindsTheSwitchOnlyAtTheEnd) {
   EXPECT_EQ(RebuildCommandLine(4, argv), "\"/my dir/lanewright\" \"\" \"a\tb\" plain");
 }
 
+// The type library registers fine here, but the AppID keys cannot be entered: the run
+// must not report success.
+TEST(CommandLine, AFailedScriptIsNotHiddenByTheModuleStep) {
+  FailingStore store("Lanewright.EXE");
+  EXPECT_EQ(PerformServerCommand(store, ServerCommand::Register, "/x/lanewright"),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(PerformServerCommand(store, ServerCommand::Unregister, "/x/lanewright"), S_OK);
+  EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\AppID]", "[HKEY_CLASSES_ROOT\\TypeLib]"}));
+}
+
 TEST(CommandLine, ExitCodesAreNeverZeroForAFailure) {
   EXPECT_EQ(ProcessExitCode(S_OK), 0);
   EXPECT_EQ(ProcessExitCode(DISP_E_EXCEPTION), 0x09);
