@@ -65,7 +65,7 @@ class RouteSearch {
     }
 
     std::pop_heap(openList_.begin(), openList_.end(), Below);
-    Node* n = openList_.back();
+    Node* n = openList_.back().node;
     openList_.pop_back();
     SlotOf(n).open = nullptr;
 
@@ -118,7 +118,8 @@ class RouteSearch {
       if (oldOpen) {
         // Rare (a cheaper path to a node still waiting): the heap must end up exactly as
         // erase + make_heap leaves it, so do just that.
-        openList_.erase(std::find(openList_.begin(), openList_.end(), oldOpen));
+        openList_.erase(std::find_if(openList_.begin(), openList_.end(),
+                                     [oldOpen](const OpenEntry& e) { return e.node == oldOpen; }));
         std::make_heap(openList_.begin(), openList_.end(), Below);
         slot.open = nullptr;
         FreeNode(oldOpen);
@@ -198,7 +199,16 @@ class RouteSearch {
     Node* closedLast = nullptr;
   };
 
-  static bool Below(const Node* a, const Node* b) { return a->f > b->f; }
+  // The open list holds f beside each node, so that the heap algorithms compare within
+  // the array instead of reaching into nodes spread over memory.
+  struct OpenEntry {
+    float f;
+    Node* node;
+  };
+  struct BelowOrder {
+    bool operator()(const OpenEntry& a, const OpenEntry& b) const { return a.f > b.f; }
+  };
+  static constexpr BelowOrder Below{};
 
   void FreeGoal() {
     if (goal_) FreeNode(goal_);
@@ -215,7 +225,7 @@ class RouteSearch {
     Slot& slot = SlotOf(node);
     assert(slot.open == nullptr);
     slot.open = node;
-    openList_.push_back(node);
+    openList_.push_back(OpenEntry{node->f, node});
     std::push_heap(openList_.begin(), openList_.end(), Below);
   }
 
@@ -250,9 +260,9 @@ class RouteSearch {
 
   // Frees every node of both lists that is not on a found path, and empties the lists.
   void DiscardLists() {
-    for (Node* node : openList_) {
-      SlotOf(node) = Slot{};
-      if (!node->child) FreeNode(node);
+    for (const OpenEntry& entry : openList_) {
+      SlotOf(entry.node) = Slot{};
+      if (!entry.node->child) FreeNode(entry.node);
     }
     for (Node* node : closedList_) {
       SlotOf(node) = Slot{};
@@ -287,7 +297,7 @@ class RouteSearch {
 
   static constexpr std::size_t kChunkSize = 1024;
 
-  std::vector<Node*> openList_;
+  std::vector<OpenEntry> openList_;
   std::vector<Node*> closedList_;
   std::vector<Node*> successorList_;
   SearchStatus status_ = SearchStatus::NotStarted;
