@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <stdexcept>
+
+#include "store/JetWriter.h"
 
 namespace lanewright::testing {
 namespace {
@@ -67,23 +70,54 @@ void WriteSqliteTable(const std::string& path, const std::string& table,
   sqlite3_close(db);
 }
 
+void WriteJetTable(store::JetVersion version, const std::string& path, const std::string& table,
+                   const std::vector<FixtureColumn>& columns, const std::vector<store::Row>& rows) {
+  store::JetTableSpec spec{table, {}, rows};
+  for (const auto& c : columns) {
+    if (c.type == "INTEGER")
+      spec.columns.push_back({c.name, store::JetColumnType::LongInteger});
+    else if (c.type == "TEXT")
+      spec.columns.push_back({c.name, store::JetColumnType::Text, 255});
+    else if (c.type == "BLOB")
+      spec.columns.push_back({c.name, store::JetColumnType::Binary, 255});
+    else
+      throw std::runtime_error("Jet fixtures have no column type " + c.type);
+  }
+  const store::StoreError err = std::filesystem::exists(path)
+                                    ? store::AddJetTable(path, spec)
+                                    : store::CreateJetDatabase(path, version, {spec});
+  if (err.Failed()) throw std::runtime_error("cannot write the Jet fixture: " + err.reason);
+}
+
 }  // namespace
 
 const char* FormatName(FixtureFormat format) {
   switch (format) {
     case FixtureFormat::Sqlite:
       return "Sqlite";
+    case FixtureFormat::Jet4:
+      return "Jet4";
+    case FixtureFormat::Jet3:
+      return "Jet3";
   }
   return "?";
 }
 
-std::vector<FixtureFormat> AllFixtureFormats() { return {FixtureFormat::Sqlite}; }
+std::vector<FixtureFormat> AllFixtureFormats() {
+  return {FixtureFormat::Sqlite, FixtureFormat::Jet4, FixtureFormat::Jet3};
+}
 
 void WriteTable(FixtureFormat format, const std::string& path, const std::string& table,
                 const std::vector<FixtureColumn>& columns, const std::vector<store::Row>& rows) {
   switch (format) {
     case FixtureFormat::Sqlite:
       WriteSqliteTable(path, table, columns, rows);
+      return;
+    case FixtureFormat::Jet4:
+      WriteJetTable(store::JetVersion::Jet4, path, table, columns, rows);
+      return;
+    case FixtureFormat::Jet3:
+      WriteJetTable(store::JetVersion::Jet3, path, table, columns, rows);
       return;
   }
 }

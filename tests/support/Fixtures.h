@@ -18,20 +18,24 @@ struct EmpireRow {
 };
 
 // The file formats a fixture can be written in. Every reader test runs on each of them
-// and must give the same output.
-enum class FixtureFormat { Sqlite };
+// and must give the same output. Jet4 (Access 2000-2003) and Jet3 (Access 97) files are
+// made by the program's own Jet writer.
+enum class FixtureFormat { Sqlite, Jet4, Jet3 };
 
 const char* FormatName(FixtureFormat format);
 std::vector<FixtureFormat> AllFixtureFormats();
 
 // A column of a table written by a fixture: its name and its SQL type ("INTEGER",
-// "TEXT", "BLOB", ...).
+// "TEXT", "BLOB", ...). Jet files get Long Integer, Text(255) and Binary(255) for these
+// three; other types are refused there.
 struct FixtureColumn {
   std::string name;
   std::string type;
 };
 
 // Writes a table with these columns and rows into the file (creating the file when needed).
+// Throws std::runtime_error when the format cannot hold the table or a value (in Jet files:
+// numbers beyond 32 bits, texts over 255 characters, Jet3 texts outside code page 1252).
 void WriteTable(FixtureFormat format, const std::string& path, const std::string& table,
                 const std::vector<FixtureColumn>& columns,
                 const std::vector<store::Row>& rows);
