@@ -1,5 +1,12 @@
 #include "store/JetTable.h"
 
+#include "store/IsolatedProcess.h"
+
+#include <fmt/format.h>
+// libmdb's header wraps glib in extern "C"; glib must be seen first from C++.
+#include <glib.h>
+#include <mdbtools.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,14 +15,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-
-#include <fmt/format.h>
-
-#include "store/IsolatedProcess.h"
-
-// libmdb's header wraps glib in extern "C"; glib must be seen first from C++.
-#include <glib.h>
-#include <mdbtools.h>
+#include <functional>
 
 namespace lanewright::store {
 namespace {
@@ -239,7 +239,10 @@ class ChildReader {
     MdbPtr mdb(mdb_open(path_.c_str(), MDB_NOFLAGS));
     if (!mdb) return Error(E_FAIL, "not a Jet database (damaged header)");
     if (!mdb_read_catalog(mdb.get(), MDB_TABLE) || !mdb->catalog)
-      return Error(E_FAIL, "damaged Jet file (the list of tables cannot be read)");
+      return Damaged("the list of tables cannot be read");
+    // libmdb reads the list of tables as far as it can and stops quietly at damage; check it
+    // whole, so that a damaged list is not mistaken for a missing table.
+    if (const std::string why = CheckCatalog(mdb.get()); !why.empty()) return Damaged(why);
 
     MdbCatalogEntry* entry = nullptr;
     for (guint i = 0; i < mdb->catalog->len && !entry; ++i) {
@@ -253,15 +256,62 @@ class ChildReader {
     if (!mdb_read_columns(def.get()) || !def->columns || def->columns->len != def->num_cols)
       return Damaged(fmt::format("the columns of table \"{}\" cannot be read", table_));
     if (!SendColumns(def.get())) return 0;
-    return SendRows(mdb.get(), def.get(), entry);
+    std::string payload;
+    bool parentGone = false;
+    const std::string why = WalkRows(mdb.get(), def.get(), entry->table_pg, table_, [&](int rowStart, int length, const MdbField* fields) {
+      payload.clear();
+      for (guint c = 0; c < def->num_cols; ++c) {
+        const MdbField& f = fields[c];
+        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, c));
+        if (col->col_type == MDB_BOOL) {
+          // A Yes/No value is its null-mask bit; it is never NULL.
+          PutInt(payload, f.is_null ? 0 : -1);
+        } else if (f.is_null) {
+          payload += static_cast<char>(kNull);
+        } else if (!InRow(f, rowStart, length) || !PutValue(payload, mdb.get(), col, f.start, f.siz)) {
+          return fmt::format("column \"{}\" is out of shape", col->name);
+        }
+      }
+      if (channel_.Send(kRow, payload)) return std::string();
+      parentGone = true;
+      return std::string("the reading was abandoned");
+    });
+    if (parentGone) return 0;
+    if (!why.empty()) return Damaged(why);
+    channel_.Send(kEnd, {});
+    return 0;
   }
 
  private:
+  using RowVisitor = std::function<std::string(int rowStart, int length, const MdbField* fields)>;
+
   int Error(HResult code, const std::string& reason) {
     SendError(channel_, code, reason);
     return 0;
   }
   int Damaged(const std::string& what) { return Error(E_FAIL, "damaged Jet file: " + what); }
+
+  static bool InRow(const MdbField& f, int rowStart, int length) {
+    return f.siz >= 0 && f.start >= rowStart && f.start + f.siz <= rowStart + length;
+  }
+
+  // Walks the catalog's own pages and rows as a table is walked.
+  std::string CheckCatalog(MdbHandle* mdb) {
+    MdbCatalogEntry msys{};
+    msys.mdb = mdb;
+    msys.object_type = MDB_TABLE;
+    msys.table_pg = 2;
+    std::strcpy(msys.object_name, "MSysObjects");
+    TableDefPtr def(mdb_read_table(&msys));
+    if (!def || !mdb_read_columns(def.get()) || !def->columns || def->columns->len != def->num_cols)
+      return "the list of tables cannot be read";
+    const std::string why = WalkRows(mdb, def.get(), 2, "MSysObjects", [&](int rowStart, int length, const MdbField* fields) {
+      for (guint c = 0; c < def->num_cols; ++c)
+        if (!fields[c].is_null && !InRow(fields[c], rowStart, length)) return std::string("a row is out of shape");
+      return std::string();
+    });
+    return why.empty() ? why : "the list of tables: " + why;
+  }
 
   bool SendColumns(MdbTableDef* def) {
     std::string payload;
@@ -274,82 +324,72 @@ class ChildReader {
     return channel_.Send(kColumns, payload);
   }
 
-  int SendRows(MdbHandle* mdb, MdbTableDef* def, MdbCatalogEntry* entry) {
+  // Visits every live row of the table in page order, checking the page map, each page
+  // and each row's place on its page. Returns why the walk stopped early ("" at the end),
+  // or whatever the visitor returned when that was not empty.
+  static std::string WalkRows(MdbHandle* mdb, MdbTableDef* def, guint32 tablePage,
+                              const std::string& name, const RowVisitor& visit) {
     const long pageSize = mdb->fmt->pg_size;
     struct stat st {};
     if (::fstat(::fileno(mdb->f->stream), &st) != 0 || pageSize <= 0 ||
         pageSize > static_cast<long>(sizeof mdb->pg_buf))
-      return Damaged("the file cannot be measured");
+      return "the file cannot be measured";
     const auto pageCount = static_cast<std::uint64_t>(st.st_size) / static_cast<std::uint64_t>(pageSize);
     const int countOffset = mdb->fmt->row_count_offset;
     // mdb_crack_row fills one field per column and may be handed a column count of up to
     // MDB_MAX_COLS from a damaged row.
     std::vector<MdbField> fields(std::max<std::size_t>(def->num_cols, MDB_MAX_COLS) + 1);
-    std::string payload;
 
     guint32 page = 0;
     for (;;) {
       // Walk the table's page map ourselves: libmdb's own walk reports a page it cannot
       // read as the end of the table, which would silently drop the remaining rows.
       const int next = mdb_map_find_next(mdb, def->usage_map, static_cast<unsigned>(def->map_sz), page);
-      if (next == 0) break;
-      if (next < 0) return Damaged(fmt::format("the page map of table \"{}\" is unreadable", table_));
+      if (next == 0) return {};
+      if (next < 0) return fmt::format("the page map of table \"{}\" is unreadable", name);
       if (static_cast<guint32>(next) <= page)
-        return Damaged(fmt::format("the page map of table \"{}\" runs backwards", table_));
+        return fmt::format("the page map of table \"{}\" runs backwards", name);
       if (static_cast<std::uint64_t>(next) >= pageCount)
-        return Damaged(fmt::format("table \"{}\" continues on page {}, but the file ends after "
-                                   "page {} (truncated?)",
-                                   table_, next, pageCount == 0 ? 0 : pageCount - 1));
+        return fmt::format("table \"{}\" continues on page {}, but the file ends after page {} "
+                           "(truncated?)",
+                           name, next, pageCount == 0 ? 0 : pageCount - 1);
       page = static_cast<guint32>(next);
-      if (mdb_read_pg(mdb, page) != pageSize) return Damaged(fmt::format("page {} cannot be read", page));
+      if (mdb_read_pg(mdb, page) != pageSize) return fmt::format("page {} cannot be read", page);
       const unsigned char* buf = mdb->pg_buf;
       // A page that is no kind of database page at all (zeroed, overwritten) is damage;
       // skipping it would lose its rows without a word.
       if (buf[0] == MDB_PAGE_DB || buf[0] > MDB_PAGE_MAP || buf[1] != 0x01)
-        return Damaged(fmt::format("page {} of table \"{}\" is not a database page", page, table_));
-      // A proper page of another object is skipped, as libmdb does: the map may still list
-      // pages the table gave up.
-      if (buf[0] != MDB_PAGE_DATA || Little(buf + 4, 4) != entry->table_pg) continue;
+        return fmt::format("page {} of table \"{}\" is not a database page", page, name);
+      const auto owner = Little(buf + 4, 4);
+      if (buf[0] != MDB_PAGE_DATA || owner != tablePage) {
+        // A proper page of another table is skipped, as libmdb does: the map may still list
+        // pages the table gave up. A data page whose owner is no table is damage.
+        if (buf[0] == MDB_PAGE_DATA &&
+            (owner >= pageCount || mdb_read_alt_pg(mdb, static_cast<unsigned long>(owner)) != pageSize ||
+             mdb->alt_pg_buf[0] != MDB_PAGE_TABLE))
+          return fmt::format("page {} of table \"{}\" names no table as its owner", page, name);
+        continue;
+      }
 
       const int rows = static_cast<int>(Little(buf + countOffset, 2));
       const int tableEnd = countOffset + 2 + 2 * rows;
-      if (tableEnd > pageSize)
-        return Damaged(fmt::format("page {}: {} rows cannot fit on a page", page, rows));
+      if (tableEnd > pageSize) return fmt::format("page {}: {} rows cannot fit on a page", page, rows);
       int rowEnd = static_cast<int>(pageSize);
       for (int r = 0; r < rows; ++r) {
         const auto raw = static_cast<unsigned>(Little(buf + countOffset + 2 + 2 * r, 2));
         const int rowStart = static_cast<int>(raw & 0x1FFF);
         if (rowStart < tableEnd || rowStart > rowEnd)
-          return Damaged(fmt::format("page {}: row {} lies outside the page's row area", page, r));
+          return fmt::format("page {}: row {} lies outside the page's row area", page, r);
         const int length = rowEnd - rowStart;
         rowEnd = rowStart;
         if (raw & 0x4000) continue;  // deleted
-        if (length == 0) return Damaged(fmt::format("page {}: row {} is empty", page, r));
+        if (length == 0) return fmt::format("page {}: row {} is empty", page, r);
         if (mdb_crack_row(def, rowStart, static_cast<std::size_t>(length), fields.data()) < 0)
-          return Damaged(fmt::format("page {}: row {} cannot be decoded", page, r));
-        payload.clear();
-        for (guint c = 0; c < def->num_cols; ++c) {
-          const MdbField& f = fields[c];
-          auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, c));
-          if (col->col_type == MDB_BOOL) {
-            // A Yes/No value is its null-mask bit; it is never NULL.
-            PutInt(payload, f.is_null ? 0 : -1);
-            continue;
-          }
-          if (f.is_null) {
-            payload += static_cast<char>(kNull);
-            continue;
-          }
-          if (f.siz < 0 || f.start < rowStart || f.start + f.siz > rowStart + length ||
-              !PutValue(payload, mdb, col, f.start, f.siz))
-            return Damaged(fmt::format("page {}: row {}, column \"{}\" is out of shape", page, r,
-                                       col->name));
-        }
-        if (!channel_.Send(kRow, payload)) return 0;
+          return fmt::format("page {}: row {} cannot be decoded", page, r);
+        const std::string why = visit(rowStart, length, fields.data());
+        if (!why.empty()) return fmt::format("page {}: row {}, {}", page, r, why);
       }
     }
-    channel_.Send(kEnd, {});
-    return 0;
   }
 
   const std::string& path_;
@@ -409,7 +449,7 @@ class JetTableReader final : public TableReader {
   static StoreError ChildFailure(const IsolatedProcess& child, const std::string& path) {
     std::string reason = fmt::format("{}: damaged Jet file: the reader {}", path, child.failure());
     const std::string said = FirstLine(child.CapturedOutput());
-    if (!said.empty()) reason += fmt::format(" (libmdb: \"{}\")", said);
+    if (!said.empty()) reason += fmt::format(" (its last words: \"{}\")", said);
     return {E_FAIL, std::move(reason)};
   }
 
