@@ -35,6 +35,13 @@ class RouteGraph {
     std::uint32_t empireSet = 0;  // index into the graph's empire sets
   };
 
+  RouteGraph() = default;
+  // Move-only: the name index views into the graph's own storage.
+  RouteGraph(const RouteGraph&) = delete;
+  RouteGraph& operator=(const RouteGraph&) = delete;
+  RouteGraph(RouteGraph&&) = default;
+  RouteGraph& operator=(RouteGraph&&) = default;
+
   // The number of a name, adding it when it is new (for names that no row holds, such
   // as a start typed by the user or "XX").
   SystemId Intern(std::string_view name);
