@@ -27,7 +27,8 @@ enum class SearchStatus { NotStarted = 0, Searching = 1, Succeeded = 2, Failed =
 // The open and closed lists are mirrored by an index from SystemKey to nodes, so finding
 // the node of a system costs O(1) instead of a scan, with the same result as the scan:
 // the open list never holds two nodes of one system, and the closed nodes of one system
-// are kept in the order of the closed list.
+// (several only after a step back into the system being expanded) are kept in the order
+// of the closed list. Nodes come from a pool that has no limit of its own.
 template <typename State>
 class RouteSearch {
  public:
