@@ -55,6 +55,7 @@ const std::vector<EmpireRow> kFileA = {
     {12, 1, "Delta", "etaA", 13},
     {13, 1, "Sol", "B", 500},  // no destination name
     {14, 1, "Sol", "", 501},
+    {15, 1, "Gamma", "?B", 600},  // unexplored, no letter to name it after
 };
 const std::vector<EmpireRow> kFileB = {
     {1, 2, "Sol", "AlphxQ", 1042},
@@ -111,6 +112,7 @@ TEST_P(ExportTest, SystemsInRange) {
       {"X-name start, N=1", "XC", 1, false, {}, ""},
       {"X-name start", "XC", 4, true, {}, "XC(0)\r\n"},
       {"X-name start, exact", "XC", 4, false, {}, ""},
+      {"unexplored without letter", "Gamma", 1, false, {}, "Delta (A: 10)\r\n600 (B: 600)\r\n"},
       {"no start", std::nullopt, 3, true, {}, "Please select starting point in first list."},
   };
   StarMap starMap = Galaxy();
@@ -234,7 +236,7 @@ TEST_P(ExportTest, AwkwardNamesSurviveGraphviz) {
   const std::vector<std::string> names = {
       "Sol", "New Terra", "say \"hi\"", "Back\\slash", "Trail\\", "\\\"", "node", "Edge",
       "GRAPH", "digraph", "SubGraph", "strict", "9th Reach", "42", "-1.5", "\xC3\x84rger",
-      "\xC5\x8C" "kami", "a->b", "x;y", "{}", "[", "=", "#", "//", "/*",
+      "\xC3\x98rsted", "a->b", "x;y", "{}", "[", "=", "#", "//", "/*",
   };
   std::vector<EmpireRow> rows;
   ReadBack expected;
@@ -286,7 +288,7 @@ TEST_P(ExportTest, AvoidedSystemsOnlyInTheHeader) {
   EXPECT_EQ(back.edges.count({"Sol", "D418"}), 0u);
   EXPECT_EQ(back.nodes.count("D418"), 1u);  // still drawn, with yellow circles
   EXPECT_EQ(back.edges.count({"Sol", "Alphx"}), 1u);  // 1042 of b.db, a.db's row avoided
-  EXPECT_EQ(back.edges.size(), 8u);
+  EXPECT_EQ(back.edges.size(), 9u);
 }
 
 TEST_P(ExportTest, ExistingFileIsReplacedAndKeepsItsPermissions) {
@@ -418,7 +420,7 @@ TEST_F(ExportCliTest, ExportDot) {
   CliRun run = Run({"export-dot", "--from", "Sol", "--yellow-circles", "--output", target});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out.rfind("Data saved to file " + target + ".\n", 0), 0u);
-  EXPECT_EQ(CheckWithGraphviz(target).edges.size(), 11u);
+  EXPECT_EQ(CheckWithGraphviz(target).edges.size(), 12u);
 
   const std::string bad = dir_.File("missing/map.dot");
   run = Run({"export-dot", "--from", "Sol", "--output", bad});
