@@ -15,6 +15,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "store/JetFormat.h"
 #include "store/JetWriter.h"
 #include "support/TempDir.h"
 
@@ -442,8 +443,22 @@ std::vector<RefusalCase> RefusalCases() {
            testing::WriteFile(copy, bytes);
          }},
     };
-    if (v == JetVersion::Jet3)
+    if (v == JetVersion::Jet3) {
       each.push_back({"NotInCodePage1252", v, "T", row(I{1}, std::string("Ωmega"), Cell{}, Cell{}), "code page 1252"});
+      each.push_back({"FileInAnotherCodePage", v, "T", row(I{1}, std::string("é"), Cell{}, Cell{}), "code page 850",
+                      [](const std::string& p) {
+                        // The header's code page sits in the region hidden with a fixed RC4 key.
+                        std::string bytes = testing::ReadFile(p);
+                        const std::uint8_t key[] = {0xC7, 0xDA, 0x39, 0x6B};
+                        auto* region = reinterpret_cast<std::uint8_t*>(bytes.data()) + 0x18;
+                        jet::Rc4(key, 4, region, 126);
+                        region[0x3C - 0x18] = 850 & 0xFF;
+                        region[0x3C - 0x18 + 1] = 850 >> 8;
+                        jet::Rc4(key, 4, region, 126);
+                        testing::WriteFile(p, bytes);
+                        return std::shared_ptr<void>();
+                      }});
+    }
     cases.insert(cases.end(), each.begin(), each.end());
   }
   return cases;

@@ -349,6 +349,22 @@ TableToWrite FindWritableTable(const jet::Image& img, const std::string& table) 
   return t;
 }
 
+// Jet3 text is stored in the code page the file names, and readers decode it with that.
+// Lanewright encodes only code page 1252, which agrees with every Windows code page on
+// ASCII: other text for a file in another code page would be read back as other letters.
+void CheckCodePage(const jet::Image& img, const std::vector<Row>& rows) {
+  if (img.layout().version != JetVersion::Jet3 || img.CodePage() == 0 || img.CodePage() == 1252)
+    return;
+  for (std::size_t r = 0; r < rows.size(); ++r)
+    for (const Cell& cell : rows[r])
+      if (const auto* s = std::get_if<std::string>(&cell))
+        for (char c : *s)
+          if (static_cast<unsigned char>(c) >= 0x80)
+            throw JetError(fmt::format("row {}: the file keeps its text in code page {}; "
+                                       "Lanewright can add only plain ASCII text to it",
+                                       r + 1, img.CodePage()));
+}
+
 std::vector<std::string> UserTables(const jet::Image& img) {
   std::vector<std::string> names;
   for (const auto& e : img.ReadCatalog())
@@ -415,6 +431,7 @@ StoreError AddJetTable(const std::string& path, const JetTableSpec& table) {
     OpenForWriting(path, db);
     jet::Image img = jet::Image::Load(std::move(db.bytes));
     const auto defs = ColumnDefsFor(img.layout(), table);
+    CheckCodePage(img, table.rows);
     const auto values = EncodeRows(img.layout(), defs, table.rows);
     const std::vector<std::string> others = UserTables(img);
     std::vector<std::vector<Row>> before;
@@ -444,6 +461,7 @@ StoreError AppendJetRows(const std::string& path, const std::string& table,
     OpenForWriting(path, db);
     jet::Image img = jet::Image::Load(std::move(db.bytes));
     const TableToWrite target = FindWritableTable(img, table);
+    CheckCodePage(img, rows);
     const auto values = EncodeRows(img.layout(), target.info.columns, rows);
     if (rows.empty()) return {};
     const std::vector<Row> before = ReadBack(path, target.name);

@@ -269,6 +269,7 @@ Image Image::Load(Bytes bytes) {
   Image img(L, std::move(bytes));
   if (version == JetVersion::Jet4)
     std::memcpy(&img.creationDate_, &header[kJet4CreationDate - kHeaderMasked], 8);
+  img.codePage_ = static_cast<std::uint16_t>(Get(header, kHeaderCodePage - kHeaderMasked, 2));
   return img;
 }
 
@@ -479,11 +480,19 @@ TableInfo Image::ReadTable(std::uint32_t tdefPage) const {
   const std::size_t at = PageStart(tdefPage);
   if (bytes_[at] != kPageTdef)
     throw Damaged(fmt::format("page {} is not a table definition", tdefPage));
-  if (Get(bytes_, at + 4, 4) != 0)
-    throw JetError("the table's definition spans several pages; Lanewright does not write "
-                   "such tables");
   Bytes page(bytes_.begin() + static_cast<std::ptrdiff_t>(at),
              bytes_.begin() + static_cast<std::ptrdiff_t>(at + L.pageSize));
+  // A long definition continues on further pages, each with an 8-byte header; only the
+  // first page is ever written (the row count), so the rest is read as one run of bytes.
+  std::uint32_t next = Get(page, 4, 4);
+  for (std::uint32_t hops = 0; next != 0; ++hops) {
+    const std::size_t more = PageStart(next);
+    if (bytes_[more] != kPageTdef || hops >= PageCount())
+      throw Damaged(fmt::format("the definition of the table on page {} continues wrongly", tdefPage));
+    page.insert(page.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(more + 8),
+                bytes_.begin() + static_cast<std::ptrdiff_t>(more + L.pageSize));
+    next = Get(bytes_, more + 4, 4);
+  }
   TableInfo t;
   t.tdefPage = tdefPage;
   t.numRows = Get(page, L.tdefNumRows, 4);
@@ -623,13 +632,18 @@ void Image::AppendRows(const TableInfo& table, const std::vector<std::vector<Sto
   for (const auto& values : rows)
     encoded.push_back(EncodeRow(L, table.columns, table.numVarCols, values));
 
+  // Rows go on the table's last data page while it has room. Access leaves pages it freed
+  // in the map, so only a page that still is this table's data page qualifies.
   std::uint32_t target = 0;  // 0: no page with room known yet
-  const std::vector<std::uint32_t> owned = MapPages(table.ownedMap);
-  if (!owned.empty()) {
-    target = *std::max_element(owned.begin(), owned.end());
-    const std::size_t at = PageStart(target);
-    if (bytes_[at] != kPageData || Get(bytes_, at + 4, 4) != table.tdefPage)
-      throw Damaged(fmt::format("page {} is listed as the table's but belongs elsewhere", target));
+  std::vector<std::uint32_t> owned = MapPages(table.ownedMap);
+  std::sort(owned.begin(), owned.end());
+  for (auto it = owned.rbegin(); it != owned.rend(); ++it) {
+    if (*it >= PageCount()) continue;
+    const std::size_t at = PageStart(*it);
+    if (bytes_[at] == kPageData && Get(bytes_, at + 4, 4) == table.tdefPage) {
+      target = *it;
+      break;
+    }
   }
   for (const Bytes& row : encoded) {
     if (target == 0 || TryInsertRow(target, row) < 0) {

@@ -43,6 +43,8 @@ class Image {
   static Image Load(Bytes bytes);
 
   const Layout& layout() const { return *layout_; }
+  // The code page the header names for Jet3 text (readers take 0 to mean 1252).
+  std::uint16_t CodePage() const { return codePage_; }
   const Bytes& bytes() const { return bytes_; }
   std::uint32_t PageCount() const {
     return static_cast<std::uint32_t>(bytes_.size() / layout_->pageSize);
@@ -81,6 +83,7 @@ class Image {
   const Layout* layout_;
   Bytes bytes_;
   double creationDate_ = 0;
+  std::uint16_t codePage_ = 1252;
 };
 
 // Turns one cell into the bytes stored for a column of the given type. Throws JetError
