@@ -17,6 +17,7 @@
 
 #include "store/JetFormat.h"
 #include "store/JetWriter.h"
+#include "store/JetWriterImage.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -552,6 +553,56 @@ TEST(JetWriterTest, BinaryValuesReadBackUnchanged) {
     EXPECT_TRUE(got == rows);
     EXPECT_EQ(RunTool({"node", kDumpScript, path, "B"}).out,
               "#columns\nBytes\tbinary\t4\nN\tlong\t4\n#rowcount\t3\n#rows\n\"0100ff80\",1\n\"\",\n,3\n");
+  }
+}
+
+// Byte layouts that both readers were seen to accept, pinned so that a change in the row
+// or text encoders shows up here with the exact bytes, not only as a reader's complaint.
+TEST(JetFormatTest, RowsAndTextsHaveTheKnownLayout) {
+  using jet::Bytes;
+  for (JetVersion v : {JetVersion::Jet3, JetVersion::Jet4}) {
+    const jet::Layout& layout = jet::LayoutFor(v);
+    std::vector<jet::ColumnDef> cols(2);
+    cols[0].name = "ID";
+    cols[0].type = jet::kLong;
+    cols[1].name = "Name";
+    cols[1].type = jet::kText;
+    cols[1].length = 50;
+    jet::AssignColumnLayout(layout, cols);
+    cols[1].miscFlags = 0;
+    const Bytes al = v == JetVersion::Jet3 ? Bytes{'A', 'l'} : Bytes{'A', 0, 'l', 0};
+    const Bytes row0 = jet::EncodeRow(layout, cols, 1, {Bytes{1, 0, 0, 0}, al});
+    const Bytes row1 = jet::EncodeRow(layout, cols, 1, {Bytes{2, 0, 0, 0}, std::nullopt});
+    if (v == JetVersion::Jet3) {
+      EXPECT_EQ(row0, (Bytes{0x02, 1, 0, 0, 0, 'A', 'l', 0x07, 0x05, 0x01, 0x03}));
+      EXPECT_EQ(row1, (Bytes{0x02, 2, 0, 0, 0, 0x05, 0x05, 0x01, 0x01}));
+    } else {
+      EXPECT_EQ(row0, (Bytes{0x02, 0, 1, 0, 0, 0, 'A', 0, 'l', 0, 0x0a, 0, 0x06, 0, 0x01, 0, 0x03}));
+      EXPECT_EQ(row1, (Bytes{0x02, 0, 2, 0, 0, 0, 0x06, 0, 0x06, 0, 0x01, 0, 0x01}));
+    }
+    // Decoding gives back what was laid out, across the lengths where Jet3 needs its jump
+    // table (and, near each 256-byte step, the extra dummy slot).
+    cols[1].length = 255;
+    std::vector<jet::ColumnDef> wide = {cols[0], cols[1], cols[1], cols[1]};
+    jet::AssignColumnLayout(layout, wide);
+    for (std::size_t n = 0; n <= 255; n += 3) {
+      const std::vector<jet::StoredValue> values = {Bytes{9, 9, 9, 9}, Bytes(n, 'a'), std::nullopt, Bytes(255 - n / 2, 'b')};
+      const Bytes row = jet::EncodeRow(layout, wide, 3, values);
+      EXPECT_TRUE(jet::DecodeRow(layout, wide, row.data(), row.size()) == values) << n;
+    }
+  }
+  const std::vector<std::pair<std::u16string, std::optional<Bytes>>> compressed = {
+      {u"abc", Bytes{0xFF, 0xFE, 'a', 'b', 'c'}},
+      {u"ab", std::nullopt},                 // not shorter than UCS-2
+      {u"abcĀ", std::nullopt},               // U+0100 has a zero low byte
+      {u"abcΩd", std::nullopt},              // the mode switches make it as long as UCS-2
+      {u"abcdΩef", Bytes{0xFF, 0xFE, 'a', 'b', 'c', 'd', 0, 0xA9, 0x03, 0, 'e', 'f'}},
+  };
+  for (const auto& [text, want] : compressed) {
+    EXPECT_EQ(jet::CompressUcs2(text), want);
+    if (want) {
+      EXPECT_EQ(jet::DecodeJet4Text(want->data(), want->size()), text);
+    }
   }
 }
 
