@@ -470,7 +470,7 @@ INSTANTIATE_TEST_SUITE_P(Appends, RefusalTest, ::testing::ValuesIn(RefusalCases(
                            return fmt::format("{}_{}", VersionName(info.param.version), info.param.name);
                          });
 
-TEST(JetWriterTest, AppendKeepsTheFilesPermissions) {
+TEST(JetWriterTest, AppendKeepsTheFilesPermissionsAndLinks) {
   TempDir dir;
   const std::string path = dir.File("t.mdb");
   ASSERT_EQ(CreateJetDatabase(path, JetVersion::Jet4, {{"T", {{"A", JetColumnType::Byte}}, {}}}).reason, "");
@@ -480,6 +480,14 @@ TEST(JetWriterTest, AppendKeepsTheFilesPermissions) {
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(RunTool({"mdb-export", path, "T"}).out, "A\n5\n");
+
+  // Through a symbolic link: the file behind it grows, the link stays a link.
+  const std::string link = dir.File("link.mdb");
+  ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+  ASSERT_EQ(AppendJetRows(link, "T", {{std::int64_t{6}}}).reason, "");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(RunTool({"mdb-export", path, "T"}).out, "A\n5\n6\n");
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"link.mdb", "t.mdb"}));
 }
 
 TEST(JetWriterTest, CreateNeverReplacesAFile) {

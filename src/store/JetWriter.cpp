@@ -236,6 +236,15 @@ void SyncFolderOf(const std::string& path) {
   if (fd.get() >= 0) ::fsync(fd.get());
 }
 
+// The file a path names, through any symbolic links: the copy must replace that file, not
+// the link, or the link would silently become a separate database.
+std::string FileBehind(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_symlink(path, ec)) return path;
+  const auto real = std::filesystem::canonical(path, ec);
+  return ec ? path : real.string();
+}
+
 std::optional<std::string> LockFileOf(const std::string& path) {
   const std::string lock = JetLockFilePath(path);
   const auto dot = lock.rfind('.');
@@ -257,11 +266,13 @@ struct OpenDatabase {
   Bytes bytes;
 };
 
-void OpenForWriting(const std::string& path, OpenDatabase& db) {
-  if (auto lock = LockFileOf(path))
-    throw JetError(fmt::format("the database is open in another program (lock file {} exists); "
-                               "close it there and try again",
-                               *lock));
+void OpenForWriting(const std::string& asGiven, const std::string& path, OpenDatabase& db) {
+  for (const std::string* p : {&asGiven, &path}) {
+    if (auto lock = LockFileOf(*p))
+      throw JetError(fmt::format("the database is open in another program (lock file {} "
+                                 "exists); close it there and try again",
+                                 *lock));
+  }
   db.fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (db.fd.get() < 0) throw JetError(SystemError("cannot open the database"));
   if (::fstat(db.fd.get(), &db.st) != 0 || !S_ISREG(db.st.st_mode))
@@ -427,25 +438,26 @@ StoreError CreateJetDatabase(const std::string& path, JetVersion version,
 
 StoreError AddJetTable(const std::string& path, const JetTableSpec& table) {
   try {
+    const std::string file = FileBehind(path);
     OpenDatabase db;
-    OpenForWriting(path, db);
+    OpenForWriting(path, file, db);
     jet::Image img = jet::Image::Load(std::move(db.bytes));
     const auto defs = ColumnDefsFor(img.layout(), table);
     CheckCodePage(img, table.rows);
     const auto values = EncodeRows(img.layout(), defs, table.rows);
     const std::vector<std::string> others = UserTables(img);
     std::vector<std::vector<Row>> before;
-    for (const auto& name : others) before.push_back(ReadBack(path, name));
+    for (const auto& name : others) before.push_back(ReadBack(file, name));
 
     const std::uint32_t tdef = img.AddTable(table.name, defs);
     img.AppendRows(img.ReadTable(tdef), values);
 
-    Copy copy(path);
+    Copy copy(file);
     copy.Write(img.bytes(), db.st.st_mode & 07777);
     RunCopyHook(copy.path());
     for (std::size_t i = 0; i < others.size(); ++i) CheckReadBack(copy.path(), others[i], before[i], {});
     CheckReadBack(copy.path(), table.name, {}, table.rows);
-    ReplaceWith(path, db, copy);
+    ReplaceWith(file, db, copy);
     return {};
   } catch (const JetError& e) {
     return Fail(path, e.what());
@@ -457,23 +469,24 @@ StoreError AddJetTable(const std::string& path, const JetTableSpec& table) {
 StoreError AppendJetRows(const std::string& path, const std::string& table,
                          const std::vector<Row>& rows) {
   try {
+    const std::string file = FileBehind(path);
     OpenDatabase db;
-    OpenForWriting(path, db);
+    OpenForWriting(path, file, db);
     jet::Image img = jet::Image::Load(std::move(db.bytes));
     const TableToWrite target = FindWritableTable(img, table);
     CheckCodePage(img, rows);
     const auto values = EncodeRows(img.layout(), target.info.columns, rows);
     if (rows.empty()) return {};
-    const std::vector<Row> before = ReadBack(path, target.name);
+    const std::vector<Row> before = ReadBack(file, target.name);
     if (before.size() + rows.size() > 0x7FFFFFFF) throw JetError("the table would hold too many rows");
 
     img.AppendRows(target.info, values);
 
-    Copy copy(path);
+    Copy copy(file);
     copy.Write(img.bytes(), db.st.st_mode & 07777);
     RunCopyHook(copy.path());
     CheckReadBack(copy.path(), target.name, before, rows);
-    ReplaceWith(path, db, copy);
+    ReplaceWith(file, db, copy);
     return {};
   } catch (const JetError& e) {
     return Fail(path, e.what());
