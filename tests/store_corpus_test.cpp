@@ -9,7 +9,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include <sqlite3.h>
 
@@ -491,6 +493,33 @@ TEST(JetReaderTest, StoppingEarlyEndsTheReaderProcess) {
     Row row;
     ASSERT_EQ(reader->Next(row), S_OK);
   }
+}
+
+TEST(JetReaderTest, ReadsWhileOtherThreadsAllocateAndPrint) {
+  // A GUI process has other threads; the reader's child is forked from it and must not
+  // inherit a lock that one of them held at that moment.
+  TempDir dir;
+  const auto path = dir.File("e.mdb");
+  WriteFile(path, BuildJet4({WarpTable(50)}));
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> busy;
+  for (int t = 0; t < 2; ++t) {
+    busy.emplace_back([&stop] {
+      std::FILE* sink = std::fopen("/dev/null", "w");
+      while (!stop) {
+        std::vector<std::string> garbage(64, std::string(100, 'x'));
+        std::fprintf(sink, "%zu\n", garbage.size());
+      }
+      std::fclose(sink);
+    });
+  }
+  for (int i = 0; i < 30; ++i) {
+    const Outcome o = ReadAsEmpireFile(path);
+    EXPECT_EQ(o.open, S_OK) << o.reason;
+    EXPECT_EQ(o.rows, 50) << o.reason;
+  }
+  stop = true;
+  for (auto& t : busy) t.join();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -58,16 +58,21 @@ void LimitChild() {
   ::setrlimit(RLIMIT_CORE, &noCore);
 #if !defined(__SANITIZE_ADDRESS__)
   // The sanitizers reserve terabytes of address space up front; a limit would break them.
-  // Elsewhere, cap new allocations at 2 GiB above what the process already maps.
-  if (FILE* statm = std::fopen("/proc/self/statm", "re")) {
-    unsigned long pages = 0;
-    if (std::fscanf(statm, "%lu", &pages) == 1) {
-      const rlim_t cap = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) +
-                         (rlim_t{2} << 30);
+  // Elsewhere, cap new allocations at 2 GiB above what the process already maps. Read
+  // with plain system calls: the child may not allocate before it has exec'd.
+  const int statm = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+  if (statm >= 0) {
+    char text[64];
+    const ssize_t n = ::read(statm, text, sizeof text - 1);
+    ::close(statm);
+    rlim_t pages = 0;
+    for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9'; ++i)
+      pages = pages * 10 + static_cast<rlim_t>(text[i] - '0');
+    if (pages > 0) {
+      const rlim_t cap = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{2} << 30);
       const rlimit as{cap, cap};
       ::setrlimit(RLIMIT_AS, &as);
     }
-    std::fclose(statm);
   }
 #endif
 }

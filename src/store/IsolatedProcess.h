@@ -12,9 +12,9 @@
 namespace lanewright::store {
 
 // Third-party readers of untrusted files (libmdb) may print to the terminal, crash, loop or
-// allocate without bound on a damaged file. Such work runs in a forked child process that
-// talks to us only through a pipe of framed messages; whatever the child does, the parent
-// sees either well-formed messages or a failure it can report.
+// allocate without bound on a damaged file. Such work runs in a child process that talks to
+// us only through a pipe of framed messages (fd 3 in the child); whatever the child does,
+// the parent sees either well-formed messages or a failure it can report.
 
 struct IsolationLimits {
   // How long the child may go without sending a byte before it is presumed stuck and killed.
@@ -48,10 +48,12 @@ struct ChildMessage {
 
 class IsolatedProcess {
  public:
-  // Runs in the child with stdin on /dev/null and stdout/stderr captured. Returns the
-  // child's exit code. It must not touch state shared with the parent's other threads
-  // (locks, the GUI); the child ends with _exit, so no atexit handler or destructor of a
-  // static object runs there.
+  // Runs in the forked child with stdin on /dev/null, stdout/stderr captured and the
+  // channel on fd 3. Returns the child's exit code; the child ends with _exit, so no atexit
+  // handler or static destructor runs there. When the parent may have other threads (a GUI
+  // always has), work must make only system calls, typically an exec of a program that
+  // writes to fd 3: a lock another thread held at the fork (malloc's, the sanitizers')
+  // would never be released in the child.
   using Work = std::function<int(ChildChannel&)>;
 
   // Forks the child. Null with failure filled when the system refuses (no processes, no

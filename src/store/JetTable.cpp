@@ -1,404 +1,23 @@
 #include "store/JetTable.h"
 
 #include "store/IsolatedProcess.h"
+#include "store/JetProtocol.h"
 
 #include <fmt/format.h>
-// libmdb's header wraps glib in extern "C"; glib must be seen first from C++.
-#include <glib.h>
-#include <mdbtools.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <charconv>
-#include <cstdlib>
+#include <cerrno>
 #include <cstring>
-#include <functional>
+#include <string>
+#include <vector>
 
 namespace lanewright::store {
 namespace {
 
-// Messages from the reading child to the parent.
-enum Tag : std::uint8_t {
-  kColumns = 'C',  // u32 count, then per column: u8 ColumnType, u32 length, name
-  kRow = 'R',      // one cell per column: u8 kind, then the value
-  kEnd = 'E',      // every row has been sent
-  kError = 'X',    // i32 code, then the reason (without the path)
-};
-enum CellKind : std::uint8_t { kNull = 0, kInt = 1, kReal = 2, kText = 3, kBytes = 4 };
-
-// ---------------------------------------------------------------------------------------
-// Encoding shared by both ends.
-
-void PutU32(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void PutU64(std::string& out, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void PutBytes(std::string& out, const void* data, std::size_t n) {
-  PutU32(out, static_cast<std::uint32_t>(n));
-  out.append(static_cast<const char*>(data), n);
-}
-
-// Reads a payload front to back; every read checks the bytes are there.
-class PayloadReader {
- public:
-  explicit PayloadReader(const std::string& payload) : p_(payload) {}
-  bool U8(std::uint8_t& v) {
-    if (p_.size() - pos_ < 1) return false;
-    v = static_cast<std::uint8_t>(p_[pos_++]);
-    return true;
-  }
-  bool U32(std::uint32_t& v) {
-    std::uint64_t w = 0;
-    if (!Little(4, w)) return false;
-    v = static_cast<std::uint32_t>(w);
-    return true;
-  }
-  bool U64(std::uint64_t& v) { return Little(8, v); }
-  bool Bytes(std::string& out) {
-    std::uint32_t n = 0;
-    if (!U32(n) || p_.size() - pos_ < n) return false;
-    out.assign(p_, pos_, n);
-    pos_ += n;
-    return true;
-  }
-  bool AtEnd() const { return pos_ == p_.size(); }
-
- private:
-  bool Little(int bytes, std::uint64_t& v) {
-    if (p_.size() - pos_ < static_cast<std::size_t>(bytes)) return false;
-    v = 0;
-    for (int i = 0; i < bytes; ++i)
-      v |= static_cast<std::uint64_t>(static_cast<unsigned char>(p_[pos_ + i])) << (8 * i);
-    pos_ += static_cast<std::size_t>(bytes);
-    return true;
-  }
-  const std::string& p_;
-  std::size_t pos_ = 0;
-};
-
-// ---------------------------------------------------------------------------------------
-// The child: libmdb lives only here.
-
-struct MdbCloser {
-  void operator()(MdbHandle* mdb) const { mdb_close(mdb); }
-};
-struct TableDefFreer {
-  void operator()(MdbTableDef* table) const { mdb_free_tabledef(table); }
-};
-struct GFreer {
-  void operator()(void* p) const { g_free(p); }
-};
-using MdbPtr = std::unique_ptr<MdbHandle, MdbCloser>;
-using TableDefPtr = std::unique_ptr<MdbTableDef, TableDefFreer>;
-using GCharPtr = std::unique_ptr<gchar, GFreer>;
-
-bool SendError(ChildChannel& channel, HResult code, const std::string& reason) {
-  std::string payload;
-  PutU32(payload, static_cast<std::uint32_t>(code));
-  payload += reason;
-  return channel.Send(kError, payload) && channel.Flush();
-}
-
-// Jet compares object names without regard to case, for every letter, not only ASCII.
-bool SameName(const char* a, const std::string& b) {
-  if (g_ascii_strcasecmp(a, b.c_str()) == 0) return true;
-  if (!g_utf8_validate(a, -1, nullptr) || !g_utf8_validate(b.c_str(), -1, nullptr)) return false;
-  GCharPtr fa(g_utf8_casefold(a, -1));
-  GCharPtr fb(g_utf8_casefold(b.c_str(), -1));
-  return std::strcmp(fa.get(), fb.get()) == 0;
-}
-
-ColumnType TypeOf(int mdbType) {
-  switch (mdbType) {
-    case MDB_BOOL:
-    case MDB_BYTE:
-    case MDB_INT:
-    case MDB_LONGINT:
-      return ColumnType::Integer;
-    case MDB_MONEY:
-    case MDB_FLOAT:
-    case MDB_DOUBLE:
-    case MDB_DATETIME:
-    case MDB_NUMERIC:
-      return ColumnType::Real;
-    case MDB_TEXT:
-    case MDB_MEMO:
-      return ColumnType::Text;
-    default:  // Binary, OLE, GUID, attachments and anything unknown
-      return ColumnType::Binary;
-  }
-}
-
-std::uint64_t Little(const unsigned char* p, int bytes) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-  return v;
-}
-
-double AsDouble(std::uint64_t bits) {
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
-
-void PutInt(std::string& out, std::int64_t v) {
-  out += static_cast<char>(kInt);
-  PutU64(out, static_cast<std::uint64_t>(v));
-}
-void PutReal(std::string& out, double v) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  out += static_cast<char>(kReal);
-  PutU64(out, bits);
-}
-
-// Appends one non-NULL value, read from the page buffer at [start, start + size). The
-// caller has checked that range lies inside the row. False when the value's size does not
-// fit its type (a damaged row or table definition).
-bool PutValue(std::string& out, MdbHandle* mdb, MdbColumn* col, int start, int size) {
-  const unsigned char* p = mdb->pg_buf + start;
-  auto fixed = [&](int want) { return size == want; };
-  switch (col->col_type) {
-    case MDB_BYTE:
-      if (!fixed(1)) return false;
-      PutInt(out, p[0]);
-      return true;
-    case MDB_INT:
-      if (!fixed(2)) return false;
-      PutInt(out, static_cast<std::int16_t>(Little(p, 2)));
-      return true;
-    case MDB_LONGINT:
-      if (!fixed(4)) return false;
-      PutInt(out, static_cast<std::int32_t>(Little(p, 4)));
-      return true;
-    case MDB_MONEY:  // a 64-bit count of ten-thousandths
-      if (!fixed(8)) return false;
-      PutReal(out, static_cast<double>(static_cast<std::int64_t>(Little(p, 8))) / 10000.0);
-      return true;
-    case MDB_FLOAT: {
-      if (!fixed(4)) return false;
-      const auto bits = static_cast<std::uint32_t>(Little(p, 4));
-      float f;
-      std::memcpy(&f, &bits, sizeof f);
-      PutReal(out, f);
-      return true;
-    }
-    case MDB_DOUBLE:
-    case MDB_DATETIME:
-      if (!fixed(8)) return false;
-      PutReal(out, AsDouble(Little(p, 8)));
-      return true;
-    case MDB_NUMERIC: {
-      if (!fixed(17)) return false;
-      GCharPtr text(mdb_numeric_to_string(mdb, start, col->col_scale, col->col_prec));
-      const std::string s = text ? text.get() : "";
-      double d = 0;
-      const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), d);
-      if (ec == std::errc() && ptr == s.data() + s.size() && !s.empty()) {
-        PutReal(out, d);
-      } else {
-        out += static_cast<char>(kText);
-        PutBytes(out, s.data(), s.size());
-      }
-      return true;
-    }
-    case MDB_TEXT:
-    case MDB_MEMO: {
-      out += static_cast<char>(kText);
-      if (size == 0) {
-        PutBytes(out, "", 0);
-        return true;
-      }
-      GCharPtr text(mdb_col_to_string(mdb, mdb->pg_buf, start, col->col_type, size));
-      const char* s = text ? text.get() : "";
-      PutBytes(out, s, std::strlen(s));
-      return true;
-    }
-    default:
-      out += static_cast<char>(kBytes);
-      PutBytes(out, p, static_cast<std::size_t>(size));
-      return true;
-  }
-}
-
-class ChildReader {
- public:
-  ChildReader(const std::string& path, const std::string& table, ChildChannel& channel)
-      : path_(path), table_(table), channel_(channel) {}
-
-  int Run() {
-    // A user's settings for libmdb's own tools must not change what we read: debug output
-    // (MDBOPTS) or a target character set other than UTF-8 (MDB_ICONV).
-    ::unsetenv("MDBOPTS");
-    ::unsetenv("MDB_ICONV");
-    MdbPtr mdb(mdb_open(path_.c_str(), MDB_NOFLAGS));
-    if (!mdb) return Error(E_FAIL, "not a Jet database (damaged header)");
-    if (!mdb_read_catalog(mdb.get(), MDB_TABLE) || !mdb->catalog)
-      return Damaged("the list of tables cannot be read");
-    // libmdb reads the list of tables as far as it can and stops quietly at damage; check it
-    // whole, so that a damaged list is not mistaken for a missing table.
-    if (const std::string why = CheckCatalog(mdb.get()); !why.empty()) return Damaged(why);
-
-    MdbCatalogEntry* entry = nullptr;
-    for (guint i = 0; i < mdb->catalog->len && !entry; ++i) {
-      auto* e = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
-      if (e && e->object_type == MDB_TABLE && SameName(e->object_name, table_)) entry = e;
-    }
-    if (!entry) return Error(DB_E_NOTABLE, fmt::format("has no table \"{}\"", table_));
-
-    TableDefPtr def(mdb_read_table(entry));
-    if (!def) return Damaged(fmt::format("the definition of table \"{}\" cannot be read", table_));
-    if (!mdb_read_columns(def.get()) || !def->columns || def->columns->len != def->num_cols)
-      return Damaged(fmt::format("the columns of table \"{}\" cannot be read", table_));
-    if (!SendColumns(def.get())) return 0;
-    std::string payload;
-    bool parentGone = false;
-    const std::string why = WalkRows(mdb.get(), def.get(), entry->table_pg, table_, [&](int rowStart, int length, const MdbField* fields) {
-      payload.clear();
-      for (guint c = 0; c < def->num_cols; ++c) {
-        const MdbField& f = fields[c];
-        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, c));
-        if (col->col_type == MDB_BOOL) {
-          // A Yes/No value is its null-mask bit; it is never NULL.
-          PutInt(payload, f.is_null ? 0 : -1);
-        } else if (f.is_null) {
-          payload += static_cast<char>(kNull);
-        } else if (!InRow(f, rowStart, length) || !PutValue(payload, mdb.get(), col, f.start, f.siz)) {
-          return fmt::format("column \"{}\" is out of shape", col->name);
-        }
-      }
-      if (channel_.Send(kRow, payload)) return std::string();
-      parentGone = true;
-      return std::string("the reading was abandoned");
-    });
-    if (parentGone) return 0;
-    if (!why.empty()) return Damaged(why);
-    channel_.Send(kEnd, {});
-    return 0;
-  }
-
- private:
-  using RowVisitor = std::function<std::string(int rowStart, int length, const MdbField* fields)>;
-
-  int Error(HResult code, const std::string& reason) {
-    SendError(channel_, code, reason);
-    return 0;
-  }
-  int Damaged(const std::string& what) { return Error(E_FAIL, "damaged Jet file: " + what); }
-
-  static bool InRow(const MdbField& f, int rowStart, int length) {
-    return f.siz >= 0 && f.start >= rowStart && f.start + f.siz <= rowStart + length;
-  }
-
-  // Walks the catalog's own pages and rows as a table is walked.
-  std::string CheckCatalog(MdbHandle* mdb) {
-    MdbCatalogEntry msys{};
-    msys.mdb = mdb;
-    msys.object_type = MDB_TABLE;
-    msys.table_pg = 2;
-    std::strcpy(msys.object_name, "MSysObjects");
-    TableDefPtr def(mdb_read_table(&msys));
-    if (!def || !mdb_read_columns(def.get()) || !def->columns || def->columns->len != def->num_cols)
-      return "the list of tables cannot be read";
-    const std::string why = WalkRows(mdb, def.get(), 2, "MSysObjects", [&](int rowStart, int length, const MdbField* fields) {
-      for (guint c = 0; c < def->num_cols; ++c)
-        if (!fields[c].is_null && !InRow(fields[c], rowStart, length)) return std::string("a row is out of shape");
-      return std::string();
-    });
-    return why.empty() ? why : "the list of tables: " + why;
-  }
-
-  bool SendColumns(MdbTableDef* def) {
-    std::string payload;
-    PutU32(payload, def->num_cols);
-    for (guint i = 0; i < def->num_cols; ++i) {
-      auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, i));
-      payload += static_cast<char>(TypeOf(col->col_type));
-      PutBytes(payload, col->name, ::strnlen(col->name, sizeof col->name));
-    }
-    return channel_.Send(kColumns, payload);
-  }
-
-  // Visits every live row of the table in page order, checking the page map, each page
-  // and each row's place on its page. Returns why the walk stopped early ("" at the end),
-  // or whatever the visitor returned when that was not empty.
-  static std::string WalkRows(MdbHandle* mdb, MdbTableDef* def, guint32 tablePage,
-                              const std::string& name, const RowVisitor& visit) {
-    const long pageSize = mdb->fmt->pg_size;
-    struct stat st {};
-    if (::fstat(::fileno(mdb->f->stream), &st) != 0 || pageSize <= 0 ||
-        pageSize > static_cast<long>(sizeof mdb->pg_buf))
-      return "the file cannot be measured";
-    const auto pageCount = static_cast<std::uint64_t>(st.st_size) / static_cast<std::uint64_t>(pageSize);
-    const int countOffset = mdb->fmt->row_count_offset;
-    // mdb_crack_row fills one field per column and may be handed a column count of up to
-    // MDB_MAX_COLS from a damaged row.
-    std::vector<MdbField> fields(std::max<std::size_t>(def->num_cols, MDB_MAX_COLS) + 1);
-
-    guint32 page = 0;
-    for (;;) {
-      // Walk the table's page map ourselves: libmdb's own walk reports a page it cannot
-      // read as the end of the table, which would silently drop the remaining rows.
-      const int next = mdb_map_find_next(mdb, def->usage_map, static_cast<unsigned>(def->map_sz), page);
-      if (next == 0) return {};
-      if (next < 0) return fmt::format("the page map of table \"{}\" is unreadable", name);
-      if (static_cast<guint32>(next) <= page)
-        return fmt::format("the page map of table \"{}\" runs backwards", name);
-      if (static_cast<std::uint64_t>(next) >= pageCount)
-        return fmt::format("table \"{}\" continues on page {}, but the file ends after page {} "
-                           "(truncated?)",
-                           name, next, pageCount == 0 ? 0 : pageCount - 1);
-      page = static_cast<guint32>(next);
-      if (mdb_read_pg(mdb, page) != pageSize) return fmt::format("page {} cannot be read", page);
-      const unsigned char* buf = mdb->pg_buf;
-      // A page that is no kind of database page at all (zeroed, overwritten) is damage;
-      // skipping it would lose its rows without a word.
-      if (buf[0] == MDB_PAGE_DB || buf[0] > MDB_PAGE_MAP || buf[1] != 0x01)
-        return fmt::format("page {} of table \"{}\" is not a database page", page, name);
-      const auto owner = Little(buf + 4, 4);
-      if (buf[0] != MDB_PAGE_DATA || owner != tablePage) {
-        // A proper page of another table is skipped, as libmdb does: the map may still list
-        // pages the table gave up. A data page whose owner is no table is damage.
-        if (buf[0] == MDB_PAGE_DATA &&
-            (owner >= pageCount || mdb_read_alt_pg(mdb, static_cast<unsigned long>(owner)) != pageSize ||
-             mdb->alt_pg_buf[0] != MDB_PAGE_TABLE))
-          return fmt::format("page {} of table \"{}\" names no table as its owner", page, name);
-        continue;
-      }
-
-      const int rows = static_cast<int>(Little(buf + countOffset, 2));
-      const int tableEnd = countOffset + 2 + 2 * rows;
-      if (tableEnd > pageSize) return fmt::format("page {}: {} rows cannot fit on a page", page, rows);
-      int rowEnd = static_cast<int>(pageSize);
-      for (int r = 0; r < rows; ++r) {
-        const auto raw = static_cast<unsigned>(Little(buf + countOffset + 2 + 2 * r, 2));
-        const int rowStart = static_cast<int>(raw & 0x1FFF);
-        if (rowStart < tableEnd || rowStart > rowEnd)
-          return fmt::format("page {}: row {} lies outside the page's row area", page, r);
-        const int length = rowEnd - rowStart;
-        rowEnd = rowStart;
-        if (raw & 0x4000) continue;  // deleted
-        if (length == 0) return fmt::format("page {}: row {} is empty", page, r);
-        if (mdb_crack_row(def, rowStart, static_cast<std::size_t>(length), fields.data()) < 0)
-          return fmt::format("page {}: row {} cannot be decoded", page, r);
-        const std::string why = visit(rowStart, length, fields.data());
-        if (!why.empty()) return fmt::format("page {}: row {}, {}", page, r, why);
-      }
-    }
-  }
-
-  const std::string& path_;
-  const std::string& table_;
-  ChildChannel& channel_;
-};
-
-// ---------------------------------------------------------------------------------------
-// The parent.
+using namespace jetwire;
 
 std::string FirstLine(const std::string& text) {
   std::string line = text.substr(0, text.find('\n'));
@@ -521,7 +140,7 @@ class JetTableReader final : public TableReader {
 bool DecodeColumns(const std::string& payload, std::vector<ColumnInfo>& columns) {
   PayloadReader in(payload);
   std::uint32_t count = 0;
-  if (!in.U32(count) || count > MDB_MAX_COLS * 256u) return false;
+  if (!in.U32(count) || count > 65536u) return false;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint8_t type = 0;
     ColumnInfo info;
@@ -531,6 +150,26 @@ bool DecodeColumns(const std::string& payload, std::vector<ColumnInfo>& columns)
     columns.push_back(std::move(info));
   }
   return in.AtEnd();
+}
+
+std::string SelfPath() {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  return n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The reader program sits beside the running executable once installed; in a build tree
+// it is where this build put it.
+std::string FindReaderProgram() {
+  const std::string self = SelfPath();
+  if (const auto slash = self.rfind('/'); slash != std::string::npos) {
+    const std::string beside = self.substr(0, slash + 1) + "lanewright-jet-reader";
+    if (::access(beside.c_str(), X_OK) == 0) return beside;
+  }
+#ifdef LANEWRIGHT_JET_READER_PATH
+  if (::access(LANEWRIGHT_JET_READER_PATH, X_OK) == 0) return LANEWRIGHT_JET_READER_PATH;
+#endif
+  return {};
 }
 
 // Checks what can be checked without libmdb, so that plainly wrong files get a precise
@@ -550,11 +189,12 @@ bool CheckHeader(const std::string& path, StoreError& err) {
     err = {E_FAIL, fmt::format("{}: cannot be read as a file", path)};
     return false;
   }
-  if (got < static_cast<ssize_t>(sizeof head) || head[0] != 0 || head[0x14] > MDB_VER_ACCDB_2019) {
+  if (got < static_cast<ssize_t>(sizeof head) || head[0] != 0 || head[0x14] > 6) {
     err = {E_FAIL, fmt::format("{}: not a Jet database (damaged header)", path)};
     return false;
   }
-  const long long pageSize = head[0x14] == MDB_VER_JET3 ? 2048 : 4096;
+  // Version 0 is Jet3 with 2 KiB pages; 1 (Jet4) to 6 (Access 2019) use 4 KiB pages.
+  const long long pageSize = head[0x14] == 0 ? 2048 : 4096;
   if (st.st_size < pageSize * 3) {
     err = {E_FAIL, fmt::format("{}: damaged Jet file: {} bytes, too short for a database "
                                "(truncated?)",
@@ -574,9 +214,26 @@ std::unique_ptr<TableReader> OpenJetTable(const std::string& path, const std::st
 std::unique_ptr<TableReader> OpenJetTable(const std::string& path, const std::string& table,
                                           StoreError& err, const IsolationLimits& limits) {
   if (!CheckHeader(path, err)) return nullptr;
+  const std::string program = FindReaderProgram();
+  if (program.empty()) {
+    err = {E_FAIL, fmt::format("{}: Jet files cannot be read: the program lanewright-jet-reader "
+                               "is missing beside {}",
+                               path, SelfPath())};
+    return nullptr;
+  }
+  // Everything the child needs is prepared here: between fork and exec it may only make
+  // system calls, since another thread of ours may have held a lock when we forked.
+  std::vector<std::string> args = {program, path, table};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   std::string why;
   auto child = IsolatedProcess::Start(
-      [&](ChildChannel& channel) { return ChildReader(path, table, channel).Run(); }, limits, why);
+      [&](ChildChannel&) {
+        ::execv(argv[0], argv.data());
+        return 127;
+      },
+      limits, why);
   if (!child) {
     err = {E_FAIL, fmt::format("{}: {}", path, why)};
     return nullptr;

@@ -11,10 +11,13 @@ struct IsolationLimits;
 
 // Reads a table of a Jet (.mdb/.accdb) file through libmdb, in page order.
 //
-// libmdb runs in a child process (see IsolatedProcess.h): it prints to stderr, and a
-// damaged file must not be able to crash, hang or exhaust this process. Whatever it prints
-// is kept from the terminal; a child that dies, stalls or talks nonsense becomes E_FAIL
-// with a reason. Damage found part-way through the rows makes Next return E_FAIL.
+// libmdb runs in a separate program, lanewright-jet-reader, started for each table read
+// (see IsolatedProcess.h): libmdb prints to stderr, and a damaged file must not be able to
+// crash, hang or exhaust this process. Whatever it prints is kept from the terminal; a
+// reader that dies, stalls for the idle timeout or talks nonsense becomes E_FAIL with a
+// reason. The reader checks the page map, every page and every row's place against the
+// file, so damage libmdb would pass over silently (lost or invented rows) is reported:
+// at open, or part-way through the rows as E_FAIL from Next.
 //
 // Cells: Yes/No, Byte, Integer and Long Integer as int64 (Yes is -1, as Jet reports it);
 // Currency, Single, Double, Date/Time (days since 1899-12-30) and Numeric as double; Text
