@@ -64,48 +64,36 @@ class StubDialogs final : public Dialogs {
   }
 };
 
-class StubTurnEntry final : public TurnEntryStore {
- public:
+struct TurnEntryData {
   std::map<std::int32_t, std::int32_t> highest;
   std::map<std::int32_t, std::vector<std::int32_t>> fleets;
   bool usable = true;
   std::vector<OrderRow> inserted;
   int fleetQueries = 0;
+};
 
+// Each Store Route run opens a store of its own; they all share the test's data.
+class FakeTurnEntry final : public TurnEntryStore {
+ public:
+  explicit FakeTurnEntry(TurnEntryData& data) : d_(data) {}
   std::int32_t HighestOrderNumber(std::int32_t empire, store::StoreError&) override {
-    return highest.count(empire) ? highest[empire] : 0;
+    return d_.highest.count(empire) ? d_.highest[empire] : 0;
   }
   std::vector<std::int32_t> ListFleets(std::int32_t empire, store::StoreError&) override {
-    ++fleetQueries;
-    return fleets[empire];
+    ++d_.fleetQueries;
+    return d_.fleets[empire];
   }
   bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError&) override {
-    inserted.insert(inserted.end(), rows.begin(), rows.end());
+    d_.inserted.insert(d_.inserted.end(), rows.begin(), rows.end());
     return true;
   }
   bool Check(store::StoreError& err) override {
-    if (!usable) err = {store::E_FAIL, "/data/turn.mdb: no such file"};
-    return usable;
+    if (!d_.usable) err = {store::E_FAIL, "/data/turn.mdb: no such file"};
+    return d_.usable;
   }
-};
-
-// What the window's factory hands out: a view of the one stub the test inspects.
-class StubHandle final : public TurnEntryStore {
- public:
-  explicit StubHandle(StubTurnEntry& stub) : stub_(stub) {}
-  std::int32_t HighestOrderNumber(std::int32_t e, store::StoreError& err) override {
-    return stub_.HighestOrderNumber(e, err);
-  }
-  std::vector<std::int32_t> ListFleets(std::int32_t e, store::StoreError& err) override {
-    return stub_.ListFleets(e, err);
-  }
-  bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError& err) override {
-    return stub_.InsertOrders(rows, err);
-  }
-  bool Check(store::StoreError& err) override { return stub_.Check(err); }
 
  private:
-  StubTurnEntry& stub_;
+  TurnEntryData& d_;
 };
 
 template <typename T>
@@ -132,11 +120,6 @@ const std::vector<EmpireRow> kEmpire7 = {
     {1, 7, "Beta", "OmegaD", 16}, {1, 7, "Omega", "BetaD", 17},
 };
 
-QStringList Texts(const QListWidget* list) {
-  QStringList texts;
-  for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
-  return texts;
-}
 
 }  // namespace
 
@@ -147,10 +130,11 @@ class GuiTest : public QObject {
   std::unique_ptr<testing::TempDir> dir_;
   std::string empire3_, empire7_;
   StubDialogs dialogs_;
-  StubTurnEntry turnEntry_;
+  TurnEntryData turnData_;
+  FakeTurnEntry turnEntry_{turnData_};
   std::unique_ptr<MainDialog> window_;
 
-  // A shown main window that has loaded both empire files.
+  // A shown main window that has loaded both empire files through the open dialog.
   void OpenWindow() {
     dialogs_.fileAnswers = {FileChoice{dir_->path().string(), {"empire3.db", "empire7.db"}}};
     QVERIFY(window_->Start({}));
@@ -158,10 +142,21 @@ class GuiTest : public QObject {
   }
   QString Output() { return Child<QPlainTextEdit>(window_.get(), "outputBox")->toPlainText(); }
   QString Status() { return Child<QLabel>(window_.get(), "statusLine")->text(); }
+  QStringList Entries(const char* list) {
+    QStringList texts;
+    auto* widget = Child<QListWidget>(window_.get(), list);
+    for (int i = 0; i < widget->count(); ++i) texts << widget->item(i)->text();
+    return texts;
+  }
   void Select(const char* list, const QString& text) {
     auto items = Child<QListWidget>(window_.get(), list)->findItems(text, Qt::MatchExactly);
     QVERIFY2(items.size() == 1, qPrintable(text));
     items.front()->setSelected(true);
+  }
+  void Route(const char* button) {
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    Child<QPushButton>(window_.get(), button)->click();
   }
   void Click(const char* button) { Child<QPushButton>(window_.get(), button)->click(); }
   void Trigger(const char* action) { Child<QAction>(window_.get(), action)->trigger(); }
@@ -178,34 +173,32 @@ class GuiTest : public QObject {
 
   void init() {
     dialogs_ = StubDialogs{};
-    turnEntry_ = StubTurnEntry{};
+    turnData_ = TurnEntryData{};
     window_ = std::make_unique<MainDialog>(
-        dialogs_, [this] { return std::make_unique<StubHandle>(turnEntry_); }, "/data/kolven");
+        dialogs_, [this] { return std::make_unique<FakeTurnEntry>(turnData_); }, "/data/kolven");
   }
 
   void cleanup() { window_.reset(); }
 
   void cancellingTheFirstFileDialogEndsQuietly() {
     QVERIFY(!window_->Start({}));
-    QCOMPARE(dialogs_.fileQuestions, 1);
     QCOMPARE(dialogs_.lastFolder, std::string("/data/kolven"));
     QVERIFY(!window_->isVisible());
   }
 
   void loadFillsTheListsInTheDesktopsOrder() {
     OpenWindow();
-    QCOMPARE(window_->windowTitle(), QStringLiteral("Lanewright V2.19"));
+    QCOMPARE(window_->windowTitle(), "Lanewright V2.19");
     QCOMPARE(Output(), QString::fromStdString("multiple dbfiles on path " + dir_->path().string() +
                                               "\nopening dbfile " + empire3_ +
                                               "\nopening dbfile " + empire7_ + "\n"));
     // Case does not decide the order: the lower-case name comes first.
     const QStringList systems = {"aardvark", "Alpha", "Beta", "Delta", "Epsilon", "Gamma", "Omega", "XC"};
-    QCOMPARE(Texts(Child<QListWidget>(window_.get(), "fromList")), systems);
-    QCOMPARE(Texts(Child<QListWidget>(window_.get(), "avoidList")), systems);
-    QVERIFY(Texts(Child<QListWidget>(window_.get(), "toList")).contains("XX"));
-    QVERIFY(Texts(Child<QListWidget>(window_.get(), "visitList")).contains("[none]"));
+    QCOMPARE(Entries("fromList"), systems);
+    QCOMPARE(Entries("avoidList"), systems);
+    QVERIFY(Entries("toList").contains("XX"));
+    QVERIFY(Entries("visitList").contains("[none]"));
     QCOMPARE(Child<QSpinBox>(window_.get(), "rangeSpin")->value(), 5);
-    QVERIFY(Status().contains("2 file(s)"));
     QCOMPARE(window_->starMap().empires, (std::set<std::int32_t>{3, 7}));
   }
 
@@ -213,15 +206,22 @@ class GuiTest : public QObject {
     QVERIFY(window_->Start({empire3_}));
     QCOMPARE(dialogs_.fileQuestions, 0);
     QVERIFY(Output().startsWith(QString::fromStdString("one file selected: " + empire3_ + "\n")));
-    QVERIFY(!Texts(Child<QListWidget>(window_.get(), "fromList")).contains("Omega"));
+    QVERIFY(!Entries("fromList").contains("Omega"));
   }
 
-  void aFailedLoadSaysWhichFileAndWhy() {
-    const std::string missing = dir_->File("missing.db");
-    QVERIFY(window_->Start({missing}));
+  void failuresNameTheFileInTheStatusLine() {
+    QVERIFY(window_->Start({dir_->File("missing.db")}));
     QVERIFY(Output().endsWith("failed with hr=-2147467259"));
-    QCOMPARE(Child<QListWidget>(window_.get(), "fromList")->count(), 0);
+    QVERIFY(Entries("fromList").isEmpty());
     QVERIFY2(Status().contains("missing.db"), qPrintable(Status()));
+
+    const std::string copy = dir_->File("copy.db");
+    std::filesystem::copy_file(empire3_, copy);
+    QVERIFY(window_->Start({copy}));
+    std::filesystem::remove(copy);
+    Route("byJumpsButton");
+    QCOMPARE(Output(), "failed with hr=-2147467259");
+    QVERIFY2(Status().contains("copy.db"), qPrintable(Status()));
   }
 
   void routeButtons_data() {
@@ -235,9 +235,7 @@ class GuiTest : public QObject {
     QFETCH(QString, button);
     QFETCH(QString, costs);
     OpenWindow();
-    Select("fromList", "Alpha");
-    Select("toList", "Beta");
-    Click(button.toUtf8().constData());
+    Route(button.toUtf8().constData());
     const QString output = Output();
     QVERIFY2(output.startsWith("Alpha -> Beta\n\n"), qPrintable(output));
     QVERIFY(output.contains("\nBeta -> Alpha\n\n"));
@@ -246,54 +244,35 @@ class GuiTest : public QObject {
     QVERIFY(Status().isEmpty());
   }
 
-  void routeTakesVisitAndEveryAvoidedSystem() {
+  void routeTakesTheSelections() {
     OpenWindow();
     Select("fromList", "Alpha");
-    Select("toList", "Beta");
+    Click("byClassButton");
+    QCOMPARE(Output(), "not all selected.");
+
     Select("visitList", "Gamma");
-    Click("byJumpsButton");
+    Route("byJumpsButton");
     QVERIFY(Output().startsWith("Alpha -> Beta via Gamma\n\n"));
 
     Select("visitList", "[none]");
     Select("avoidList", "Delta");
-    Click("byFuelButton");
+    Route("byFuelButton");
     QVERIFY(Output().startsWith("Alpha -> Beta\n\n"));
     QVERIFY(Output().contains("Length: 2 WPs: 2 Fuel Modifer: 2"));
     Select("avoidList", "Gamma");  // adds to the selection
-    Click("byFuelButton");
+    Route("byFuelButton");
     QVERIFY(Output().contains("Length: 1 WPs: 13 Fuel Modifer: 144"));
-    QCOMPARE(window_->starMap().avoidSystems, (std::set<std::string>{"Delta", "Gamma"}));
-  }
-
-  void routeWithoutDestinationIsRefused() {
-    OpenWindow();
-    Select("fromList", "Alpha");
-    Click("byClassButton");
-    QCOMPARE(Output(), QStringLiteral("not all selected."));
-    QVERIFY(!Status().isEmpty());
-  }
-
-  void routeReportsAFileThatWentAway() {
-    const std::string copy = dir_->File("copy.db");
-    std::filesystem::copy_file(empire3_, copy);
-    QVERIFY(window_->Start({copy}));
-    std::filesystem::remove(copy);
-    Select("fromList", "Alpha");
-    Select("toList", "Beta");
-    Click("byJumpsButton");
-    QCOMPARE(Output(), QStringLiteral("failed with hr=-2147467259"));
-    QVERIFY2(Status().contains("copy.db"), qPrintable(Status()));
   }
 
   void range() {
     OpenWindow();
     Click("findInRangeButton");
-    QCOMPARE(Output(), QStringLiteral("Please select starting point in first list."));
+    QCOMPARE(Output(), "Please select starting point in first list.");
 
     Select("fromList", "Alpha");
     Child<QSpinBox>(window_.get(), "rangeSpin")->setValue(1);
     Click("findInRangeButton");
-    QCOMPARE(Output(), QStringLiteral("Beta (M: 1)\nGamma (A: 3)\nDelta (Q: 7)\naardvark (B: 13)\n"));
+    QCOMPARE(Output(), "Beta (M: 1)\nGamma (A: 3)\nDelta (Q: 7)\naardvark (B: 13)\n");
 
     Child<QSpinBox>(window_.get(), "rangeSpin")->setValue(2);
     Child<QCheckBox>(window_.get(), "allSystemsCheck")->setChecked(true);
@@ -308,17 +287,14 @@ class GuiTest : public QObject {
     Select("fromList", "Alpha");
     const QString before = Output();
     Click("exportButton");  // cancelled
-    QCOMPARE(dialogs_.exportQuestions, 1);
     QCOMPARE(Output(), before);
     QVERIFY(!std::filesystem::exists(target));
 
     dialogs_.exportAnswer = target;
     Click("exportButton");
     QVERIFY(Output().startsWith(QString::fromStdString("Data saved to file " + target + ".\n")));
-    QVERIFY(!testing::ReadFile(target).empty());
+    QVERIFY(testing::ReadFile(target).find("Alpha -> Beta;") != std::string::npos);
     QVERIFY(testing::ReadFile(target).find("fillcolor") == std::string::npos);
-    QVERIFY(Status().contains("galaxy.map"));
-
     Child<QCheckBox>(window_.get(), "yellowCirclesCheck")->setChecked(true);
     Click("exportButton");
     QVERIFY(testing::ReadFile(target).find("fillcolor") != std::string::npos);
@@ -330,13 +306,11 @@ class GuiTest : public QObject {
     Trigger("openAction");
     QCOMPARE(dialogs_.fileQuestions, 2);
     QCOMPARE(Output(), before);
-    Select("fromList", "Alpha");
-    Select("toList", "Beta");
-    Click("byJumpsButton");
+    Route("byJumpsButton");
     QVERIFY(Output().startsWith("Alpha -> Beta\n\n"));
   }
 
-  void enterDoesNothingAndEscCloses() {
+  void enterDoesNothingEscAndQuitClose() {
     OpenWindow();
     QApplication::setActiveWindow(window_.get());
     Select("fromList", "Alpha");
@@ -352,10 +326,7 @@ class GuiTest : public QObject {
     }
     QTest::keyClick(Child<QWidget>(window_.get(), "fromList"), Qt::Key_Escape);
     QVERIFY(!window_->isVisible());
-  }
-
-  void quitCloses() {
-    OpenWindow();
+    window_->show();
     Trigger("quitAction");
     QVERIFY(!window_->isVisible());
   }
@@ -375,30 +346,27 @@ class GuiTest : public QObject {
     };
     Trigger("aboutAction");
     QCOMPARE(dialogs_.execTitles, QStringList{"About"});
-
-    for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
-      AboutDialog about;
-      about.show();
-      QTest::keyClick(&about, static_cast<Qt::Key>(key));
-      QVERIFY(!about.isVisible());
-    }
+    AboutDialog about;
+    about.show();
+    QTest::keyClick(&about, Qt::Key_Escape);
+    QVERIFY(!about.isVisible());
   }
 
   void storeRouteWritesTheConvoysOrders() {
-    turnEntry_.highest = {{3, 230}};
+    turnData_.highest = {{3, 230}};
     OpenWindow();
-    Select("fromList", "Alpha");
-    Select("toList", "Beta");
     Select("avoidList", "Gamma");
     dialogs_.onExec = [](QDialog& dialog) {
-      QCOMPARE(Child<QLineEdit>(&dialog, "nameField")->text(), QStringLiteral("Alpha -> Beta"));
+      QCOMPARE(Child<QLineEdit>(&dialog, "nameField")->text(), "Alpha -> Beta");
       QCOMPARE(Child<QSpinBox>(&dialog, "startOrderField")->value(), 240);
       Child<QPushButton>(&dialog, "okButton")->click();
     };
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
     Trigger("storeRouteAction");
     QCOMPARE(dialogs_.execTitles, QStringList{"Generate Convoy Route"});
     QCOMPARE(window_->starMap().avoidSystems, std::set<std::string>{"Gamma"});
-    const auto& rows = turnEntry_.inserted;
+    const auto& rows = turnData_.inserted;
     QCOMPARE(rows.size(), std::size_t{4});  // CNVR, MOVE, WARP, CNVR
     QCOMPARE(rows.front().orderCode, std::string("CNVR"));
     QCOMPARE(rows.front().orderNumber, 240);
@@ -408,82 +376,51 @@ class GuiTest : public QObject {
     QVERIFY(Status().contains("4 orders"));
   }
 
-  void storeRouteMoveUsesTheChosenFleet() {
-    turnEntry_.fleets = {{3, {11, 12}}};
-    OpenWindow();
-    Select("fromList", "Alpha");
-    Select("toList", "Beta");
-    dialogs_.onExec = [](QDialog& dialog) {
-      Child<QRadioButton>(&dialog, "moveRadio")->click();
-      auto* fleets = Child<QComboBox>(&dialog, "fleetList");
-      fleets->setFocus();
-      QTest::keyClick(fleets, Qt::Key_Down);
-      Child<QPushButton>(&dialog, "okButton")->click();
-    };
-    Trigger("storeRouteAction");
-    QCOMPARE(turnEntry_.inserted.size(), std::size_t{2});  // MOVE, WARP
-    QCOMPARE(turnEntry_.inserted.front().orderCode, std::string("MOVE"));
-    QCOMPARE(turnEntry_.inserted.front().argument1, std::string("12"));
-  }
-
-  void storeRouteStopsBeforeTheDialog() {
+  void storeRouteStopsWithoutWriting() {
     OpenWindow();
     Select("fromList", "Alpha");
     Trigger("storeRouteAction");
-    QCOMPARE(Output(), QStringLiteral("not all selected."));
+    QCOMPARE(Output(), "not all selected.");
 
     Select("toList", "Beta");
-    turnEntry_.usable = false;
-    Trigger("storeRouteAction");
-    QVERIFY(dialogs_.execTitles.isEmpty());
-    QVERIFY(Output().contains("/data/turn.mdb: no such file"));
-    QVERIFY(Status().contains("/data/turn.mdb: no such file"));
-    QVERIFY(turnEntry_.inserted.empty());
-  }
-
-  void storeRouteCancelledChangesNothing() {
-    OpenWindow();
-    Select("fromList", "Alpha");
-    Select("toList", "Beta");
-    const QString before = Output();
     dialogs_.onExec = [](QDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); };
     Trigger("storeRouteAction");
-    QCOMPARE(Output(), before);
-    QVERIFY(turnEntry_.inserted.empty());
+    QCOMPARE(Output(), "not all selected.");
+
+    turnData_.usable = false;
+    Trigger("storeRouteAction");
+    QCOMPARE(dialogs_.execTitles.size(), 1);  // only the run cancelled above
+    QVERIFY(Output().contains("/data/turn.mdb: no such file"));
+    QVERIFY(Status().contains("/data/turn.mdb: no such file"));
+    QVERIFY(turnData_.inserted.empty());
   }
 
   // The convoy dialog on its own: its modes, the empire reloads and what OK hands back.
   void convoyDialogStartsAsAConvoy() {
-    turnEntry_.highest = {{3, 230}};
     ConvoyDialog dialog({3, 7}, "Alpha -> Beta", turnEntry_);
-    QCOMPARE(Child<QComboBox>(&dialog, "empireList")->currentText(), QStringLiteral("3"));
+    QCOMPARE(Child<QComboBox>(&dialog, "empireList")->currentText(), "3");
     QVERIFY(Child<QRadioButton>(&dialog, "convoyRadio")->isChecked());
     QVERIFY(!Child<QComboBox>(&dialog, "fleetList")->isEnabled());
     QVERIFY(!Child<QLabel>(&dialog, "fleetLabel")->isEnabled());
-    QCOMPARE(Child<QSpinBox>(&dialog, "startOrderField")->value(), 240);
-    QCOMPARE(Child<QComboBox>(&dialog, "strategyList")->currentText(), QStringLiteral("by Jump"));
-    QCOMPARE(turnEntry_.fleetQueries, 0);
+    QCOMPARE(Child<QComboBox>(&dialog, "strategyList")->currentText(), "by Jump");
+    QCOMPARE(turnData_.fleetQueries, 0);
     dialog.accept();
-    QVERIFY(!dialog.values().cancelled);
-    QCOMPARE(dialog.values().empire, 3);
-    QCOMPARE(dialog.values().startOrder, 240);
-    QCOMPARE(dialog.values().fleet, std::string("1234"));
+    QVERIFY(!dialog.values().cancelled && dialog.values().convoy);
     QVERIFY(dialog.values().strategy == RouteMode::ByJumps);
-    QVERIFY(dialog.values().convoy);
   }
 
   void convoyDialogModes() {
-    turnEntry_.fleets = {{3, {11, 12}}, {7, {70}}};
+    turnData_.fleets = {{3, {11, 12}}, {7, {70}}};
     ConvoyDialog dialog({3, 7}, "n", turnEntry_);
     dialog.show();
     auto* fleets = Child<QComboBox>(&dialog, "fleetList");
     Child<QRadioButton>(&dialog, "moveRadio")->click();
     QVERIFY(fleets->isEnabled());
     QCOMPARE(fleets->count(), 2);
-    QCOMPARE(fleets->currentText(), QStringLiteral("11"));
+    QCOMPARE(fleets->currentText(), "11");
 
     Child<QRadioButton>(&dialog, "backSurveyRadio")->click();  // the fleets stay as they are
-    QCOMPARE(turnEntry_.fleetQueries, 1);
+    QCOMPARE(turnData_.fleetQueries, 1);
     QCOMPARE(fleets->count(), 2);
 
     Child<QRadioButton>(&dialog, "convoyRadio")->click();
@@ -491,7 +428,7 @@ class GuiTest : public QObject {
     QVERIFY(!fleets->isEnabled());
 
     // Another empire in Convoy mode: a new start number, still no fleets.
-    turnEntry_.highest = {{7, 500}};
+    turnData_.highest = {{7, 500}};
     auto* empires = Child<QComboBox>(&dialog, "empireList");
     empires->setFocus();
     QTest::keyClick(empires, Qt::Key_Down);
@@ -499,14 +436,12 @@ class GuiTest : public QObject {
     QCOMPARE(fleets->count(), 0);
 
     Child<QRadioButton>(&dialog, "surveyRadio")->click();
-    QCOMPARE(fleets->currentText(), QStringLiteral("70"));
+    QCOMPARE(fleets->currentText(), "70");
     Child<QPushButton>(&dialog, "okButton")->click();
     const ConvoyValues& values = dialog.values();
     QCOMPARE(values.empire, 7);
     QCOMPARE(values.fleet, std::string("70"));
-    QVERIFY(!values.convoy);
-    QVERIFY(values.survey);
-    QVERIFY(!values.backSurvey);
+    QVERIFY(!values.convoy && values.survey && !values.backSurvey);
   }
 
   void convoyDialogStartNumber() {
@@ -525,22 +460,29 @@ class GuiTest : public QObject {
     start->setFocus();
     start->selectAll();
     QTest::keyClicks(start, "12345");
-    Child<QComboBox>(&dialog, "strategyList")->setFocus();
-    QTest::keyClick(Child<QComboBox>(&dialog, "strategyList"), Qt::Key_End);
+    auto* strategies = Child<QComboBox>(&dialog, "strategyList");
+    strategies->setFocus();
+    QTest::keyClick(strategies, Qt::Key_End);
     dialog.accept();
     QCOMPARE(dialog.values().startOrder, 1234);
     QVERIFY(dialog.values().strategy == RouteMode::ByFuel);
   }
 
-  void convoyDialogWithoutEmpiresCancels() {
-    ConvoyDialog dialog({}, "n", turnEntry_);
-    dialog.accept();
+  void convoyDialogCancels() {
+    ConvoyDialog empty({}, "n", turnEntry_);  // OK without an empire cancels
+    empty.accept();
+    QVERIFY(empty.values().cancelled);
+    QCOMPARE(empty.values().empire, 9999);
+
+    ConvoyDialog dialog({3}, "n", turnEntry_);
+    dialog.show();
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
     QVERIFY(dialog.values().cancelled);
-    QCOMPARE(dialog.values().empire, 9999);
   }
 
   void convoyDialogNeedsAFleetToMove() {
-    turnEntry_.fleets = {{3, {}}};
+    turnData_.fleets = {{3, {}}};
     ConvoyDialog dialog({3}, "n", turnEntry_);
     dialog.show();
     auto* ok = Child<QPushButton>(&dialog, "okButton");
@@ -549,14 +491,6 @@ class GuiTest : public QObject {
     QVERIFY(Child<QLabel>(&dialog, "problemLabel")->text().contains("no fleets"));
     Child<QRadioButton>(&dialog, "convoyRadio")->click();
     QVERIFY(ok->isEnabled());
-  }
-
-  void convoyDialogEscCancels() {
-    ConvoyDialog dialog({3}, "n", turnEntry_);
-    dialog.show();
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    QVERIFY(!dialog.isVisible());
-    QVERIFY(dialog.values().cancelled);
   }
 };
 
