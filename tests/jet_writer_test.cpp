@@ -542,6 +542,23 @@ TEST(JetWriterTest, AddsTablesOnlyToItsOwnFiles) {
   }
 }
 
+TEST(JetWriterTest, ManyTablesOverflowThePageOfUsageMaps) {
+  // Page 1 holds the map rows of 7 tables in Jet3 and 28 in Jet4; more go on further pages.
+  for (JetVersion v : {JetVersion::Jet3, JetVersion::Jet4}) {
+    TempDir dir;
+    const std::string path = dir.File("t.mdb");
+    std::vector<JetTableSpec> tables;
+    for (int i = 0; i < 30; ++i)
+      tables.push_back({fmt::format("Table {}", i), {{"N", JetColumnType::LongInteger}}, {{std::int64_t{i}}}});
+    std::vector<JetTableSpec> first(tables.begin(), tables.end() - 1);
+    ASSERT_EQ(CreateJetDatabase(path, v, first).reason, "");
+    ASSERT_EQ(AddJetTable(path, tables.back()).reason, "");
+    ASSERT_EQ(AppendJetRows(path, "Table 3", {{std::int64_t{33}}}).reason, "");
+    tables[3].rows.push_back({std::int64_t{33}});
+    ExpectReadersSee(path, v, tables);
+  }
+}
+
 TEST(JetWriterTest, BinaryValuesReadBackUnchanged) {
   for (JetVersion v : {JetVersion::Jet3, JetVersion::Jet4}) {
     TempDir dir;

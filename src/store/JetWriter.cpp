@@ -105,6 +105,8 @@ std::vector<jet::ColumnDef> ColumnDefsFor(const jet::Layout& layout, const JetTa
 std::vector<std::vector<jet::StoredValue>> EncodeRows(const jet::Layout& layout,
                                                       const std::vector<jet::ColumnDef>& columns,
                                                       const std::vector<Row>& rows) {
+  const auto numVarCols = static_cast<std::size_t>(std::count_if(
+      columns.begin(), columns.end(), [](const jet::ColumnDef& d) { return !d.IsFixed(); }));
   std::vector<std::vector<jet::StoredValue>> out;
   out.reserve(rows.size());
   for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -115,9 +117,7 @@ std::vector<std::vector<jet::StoredValue>> EncodeRows(const jet::Layout& layout,
     try {
       for (std::size_t c = 0; c < columns.size(); ++c)
         values.push_back(jet::EncodeCell(layout, columns[c], rows[r][c]));
-      jet::EncodeRow(layout, columns, columns.size() - std::count_if(columns.begin(), columns.end(),
-                                                                      [](const auto& d) { return d.IsFixed(); }),
-                     values);
+      jet::EncodeRow(layout, columns, numVarCols, values);  // refuses rows too long for a page
     } catch (const JetError& e) {
       throw JetError(fmt::format("row {}: {}", r + 1, e.what()));
     }
