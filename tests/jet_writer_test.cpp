@@ -146,8 +146,10 @@ void ExpectReadersSee(const std::string& path, JetVersion v, const std::vector<J
   const ToolResult schema = RunTool({"mdb-schema", path});
   EXPECT_EQ(schema.exitCode, 0) << schema.err;
   for (const auto& t : tables) {
+    const auto section = schema.out.find("CREATE TABLE [" + t.name + "]");
+    ASSERT_NE(section, std::string::npos) << t.name << " missing from\n" << schema.out;
     for (const auto& c : t.columns) {
-      const auto at = schema.out.find("[" + c.name + "]");
+      const auto at = schema.out.find("[" + c.name + "]", section);
       ASSERT_NE(at, std::string::npos) << c.name << " missing from\n" << schema.out;
       const auto type = schema.out.find_first_not_of('\t', at + c.name.size() + 2);
       EXPECT_EQ(schema.out.compare(type, SchemaType(c).size() + 1, SchemaType(c) + (&c == &t.columns.back() ? "\n" : ",")), 0)
@@ -315,11 +317,15 @@ TEST_P(LargeTablesTest, GrowsPastAnInlineUsageMap) {
   }
   JetTableSpec start = big;
   start.rows.resize(pagesNeeded / 2);
-  ASSERT_EQ(CreateJetDatabase(path, v, {start}).reason, "");
+  // "Later" gets its first page only after Big's: its inline map must move its window there.
+  JetTableSpec later{"Later", {{"N", JetColumnType::LongInteger}}, {}};
+  ASSERT_EQ(CreateJetDatabase(path, v, {later, start}).reason, "");
   ASSERT_EQ(AppendJetRows(path, "Big", {big.rows.begin() + static_cast<long>(pagesNeeded / 2), big.rows.end()}).reason, "");
+  later.rows = {{std::int64_t{1}}, {std::int64_t{2}}};
+  ASSERT_EQ(AppendJetRows(path, "Later", later.rows).reason, "");
   const auto pageSize = v == JetVersion::Jet3 ? 2048u : 4096u;
   EXPECT_GT(std::filesystem::file_size(path) / pageSize, v == JetVersion::Jet3 ? 1024u : 512u);
-  ExpectReadersSee(path, v, {big});
+  ExpectReadersSee(path, v, {later, big});
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, LargeTablesTest, ::testing::Values(JetVersion::Jet3, JetVersion::Jet4),
