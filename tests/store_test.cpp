@@ -287,6 +287,20 @@ TEST(SqliteTableTest, TablesWithoutRowidAndOddNamesAreRead) {
   EXPECT_EQ(FirstColumn(path, "warp \"points\""), (std::vector<std::int64_t>{4}));
 }
 
+TEST(SqliteTableTest, FileNamesThatLookLikeUrisAreFileNames) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() / "file:x");
+  RunSql(dir.File("file:x/e.db"), "CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (7);");
+  std::filesystem::create_directory(dir.path() / "x");
+  RunSql(dir.File("x/e.db"), "CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (1);");
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  // As a URI, "file:x/e.db" would name x/e.db; as a path it is the file inside "file:x".
+  const auto values = FirstColumn("file:x/e.db", "t");
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(values, (std::vector<std::int64_t>{7}));
+}
+
 TEST(SqliteTableTest, ViewsAreNotTables) {
   TempDir dir;
   const auto path = dir.File("e.db");
