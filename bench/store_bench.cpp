@@ -2,7 +2,6 @@
 // listing and map export does for each chosen file.
 
 #include <benchmark/benchmark.h>
-
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -34,14 +33,16 @@ std::string Destination(int i) {
 
 void WriteSqliteEmpire(const std::string& path) {
   sqlite3* db = nullptr;
-  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot create " + path);
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
+    throw std::runtime_error("cannot create " + path);
   sqlite3_exec(db,
                "PRAGMA synchronous=OFF; BEGIN;"
                "CREATE TABLE \"Warp Points\" (\"Index\" INTEGER, Empire INTEGER, System TEXT, "
                "Destination TEXT, WP INTEGER);",
                nullptr, nullptr, nullptr);
   sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO \"Warp Points\" VALUES (?, ?, ?, ?, ?)", -1, &insert, nullptr);
+  sqlite3_prepare_v2(db, "INSERT INTO \"Warp Points\" VALUES (?, ?, ?, ?, ?)", -1, &insert,
+                     nullptr);
   for (int i = 0; i < kRows; ++i) {
     const std::string system = SystemName(i);
     const std::string destination = Destination(i);
@@ -69,8 +70,8 @@ void WriteJetEmpire(const std::string& path) {
                      {}};
   table.rows.reserve(kRows);
   for (int i = 0; i < kRows; ++i)
-    table.rows.push_back({std::int64_t{i}, std::int64_t{1 + i % 8}, SystemName(i), Destination(i),
-                          std::int64_t{i}});
+    table.rows.push_back(
+        {std::int64_t{i}, std::int64_t{1 + i % 8}, SystemName(i), Destination(i), std::int64_t{i}});
   const StoreError err = CreateJetDatabase(path, JetVersion::Jet4, {table});
   if (err.Failed()) throw std::runtime_error(err.reason);
 }

@@ -2,18 +2,16 @@
 // give a result code with a reason: no crash, no hang, not a byte on stderr.
 
 #include <gtest/gtest.h>
-
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <atomic>
 #include <random>
 #include <thread>
-
-#include <sqlite3.h>
 
 #include "store/BoundReader.h"
 #include "store/IsolatedProcess.h"
@@ -43,7 +41,8 @@ void Put32(std::string& b, std::size_t at, std::uint32_t v) {
 }
 std::uint32_t Get32(const std::string& b, std::size_t at) {
   std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
   return v;
 }
 
@@ -65,7 +64,8 @@ void Rc4(std::string& b, std::size_t at, std::size_t n) {
 }
 
 // The first page after `after` of this type (and, for data pages, this owner).
-std::size_t FindPage(const std::string& image, char type, std::uint32_t owner = 0, std::size_t after = 2) {
+std::size_t FindPage(const std::string& image, char type, std::uint32_t owner = 0,
+                     std::size_t after = 2) {
   for (std::size_t p = after + 1; (p + 1) * kPage <= image.size(); ++p)
     if (image[p * kPage] == type && (type != 1 || Get32(image, p * kPage + 4) == owner)) return p;
   ADD_FAILURE() << "no page of type " << int{type};
@@ -128,8 +128,11 @@ Outcome ReadAsEmpireFile(const std::string& path) {
   BoundReader reader;
   std::vector<BoundValue> values;
   o.open = reader.Open(path, "Warp Points",
-                       {{Binding::Kind::Int32}, {Binding::Kind::Int32}, {Binding::Kind::Text, 50},
-                        {Binding::Kind::Text, 50}, {Binding::Kind::Int32}});
+                       {{Binding::Kind::Int32},
+                        {Binding::Kind::Int32},
+                        {Binding::Kind::Text, 50},
+                        {Binding::Kind::Text, 50},
+                        {Binding::Kind::Int32}});
   if (o.open != S_OK) {
     o.reason = reader.error().reason;
     return o;
@@ -169,8 +172,10 @@ Outcome ReadQuietly(const std::string& path) {
 TEST(JetReaderTest, ReadsEveryValueKindInPageOrder) {
   TempDir dir;
   JetTableSpec t{"Warp Points",
-                 {{"Index", JetColumnType::LongInteger}, {"Small", JetColumnType::Integer},
-                  {"Tiny", JetColumnType::Byte}, {"Name", JetColumnType::Text, 50},
+                 {{"Index", JetColumnType::LongInteger},
+                  {"Small", JetColumnType::Integer},
+                  {"Tiny", JetColumnType::Byte},
+                  {"Name", JetColumnType::Text, 50},
                   {"Raw", JetColumnType::Binary, 10}},
                  {{std::int64_t{-2147483648LL}, std::int64_t{-32768}, std::int64_t{255},
                    std::string("Größe"), Blob{{1, 2, 3}}},
@@ -178,7 +183,8 @@ TEST(JetReaderTest, ReadsEveryValueKindInPageOrder) {
                    std::monostate{}}}};
   // Enough rows for several data pages, so that page order is exercised.
   for (int i = 0; i < 400; ++i)
-    t.rows.push_back({std::int64_t{i}, std::int64_t{1}, std::int64_t{1}, std::string(40, 'x'), Blob{{}}});
+    t.rows.push_back(
+        {std::int64_t{i}, std::int64_t{1}, std::int64_t{1}, std::string(40, 'x'), Blob{{}}});
   for (const auto version : {JetVersion::Jet3, JetVersion::Jet4}) {
     SCOPED_TRACE(version == JetVersion::Jet3 ? "Jet3" : "Jet4");
     const auto path = dir.File(version == JetVersion::Jet3 ? "e3.mdb" : "e4.mdb");
@@ -198,8 +204,8 @@ TEST(JetReaderTest, ReadsEveryValueKindInPageOrder) {
     EXPECT_EQ(row, (Row{std::int64_t{-2147483648LL}, std::int64_t{-32768}, std::int64_t{255},
                         std::string("Größe"), Blob{{1, 2, 3}}}));
     ASSERT_EQ(reader->Next(row), S_OK);
-    EXPECT_EQ(row, (Row{std::int64_t{2147483647LL}, std::monostate{}, std::monostate{}, std::string(""),
-                        std::monostate{}}))
+    EXPECT_EQ(row, (Row{std::int64_t{2147483647LL}, std::monostate{}, std::monostate{},
+                        std::string(""), std::monostate{}}))
         << "an empty text is not NULL";
     for (int i = 0; i < 400; ++i) {
       ASSERT_EQ(reader->Next(row), S_OK) << i;
@@ -266,7 +272,8 @@ std::string Sqlite(const TempDir& dir) {
                            {{1, 3, "Alpha", "BetaA", 1}, {2, 3, "Beta", "GammaB", 2}});
   // Many small tables, so that the schema and the data spread over many pages.
   std::string sql = "PRAGMA synchronous=OFF; BEGIN;";
-  for (int i = 0; i < 300; ++i) sql += "CREATE TABLE f" + std::to_string(i) + "(a INTEGER, b TEXT);";
+  for (int i = 0; i < 300; ++i)
+    sql += "CREATE TABLE f" + std::to_string(i) + "(a INTEGER, b TEXT);";
   sql += "COMMIT;";
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
@@ -288,9 +295,9 @@ std::string Randomised(std::string image, std::size_t from, std::size_t to, unsi
 
 std::vector<NamedFile> HandMadeCorpus(const TempDir& dir) {
   const std::string jet = JetEmpire(dir, 300);
-  const std::size_t tdef = FindPage(jet, 2);                // the table's definition
+  const std::size_t tdef = FindPage(jet, 2);  // the table's definition
   const std::size_t data = FindPage(jet, 1, static_cast<std::uint32_t>(tdef));
-  const std::size_t catalogData = FindPage(jet, 1, 2, 0);   // the list of tables
+  const std::size_t catalogData = FindPage(jet, 1, 2, 0);       // the list of tables
   const std::size_t maps = Get32(jet, tdef * kPage + 55) >> 8;  // the page of the page maps
   auto with = [&](auto change) {
     std::string j = jet;
@@ -316,10 +323,12 @@ std::vector<NamedFile> HandMadeCorpus(const TempDir& dir) {
       {"jet data page zeroed", Zeroed(jet, data, kPage)},
       {"jet data page random", Randomised(jet, data * kPage + 8, (data + 1) * kPage, 3)},
       {"jet data rows random", Randomised(jet, data * kPage + 14, data * kPage + 200, 4)},
-      {"jet data page of no table", with([&](std::string& j) { Put32(j, data * kPage + 4, 0xFF000003); })},
+      {"jet data page of no table",
+       with([&](std::string& j) { Put32(j, data * kPage + 4, 0xFF000003); })},
       {"jet huge row count", with([&](std::string& j) { Put16(j, data * kPage + 12, 0xFFFF); })},
       {"jet column count huge", with([&](std::string& j) { Put16(j, tdef * kPage + 45, 0xFFFF); })},
-      {"jet map points past end", with([&](std::string& j) { Put32(j, tdef * kPage + 55, 0x7FFFFF01); })},
+      {"jet map points past end",
+       with([&](std::string& j) { Put32(j, tdef * kPage + 55, 0x7FFFFF01); })},
       {"jet truncated after data", jet.substr(0, (data + 1) * kPage)},
       {"jet truncated mid page", jet.substr(0, data * kPage + 100)},
       {"jet truncated before the last page", jet.substr(0, jet.size() - kPage)},
@@ -410,12 +419,37 @@ TEST(IsolatedProcessTest, ChildMisbehaviourBecomesAFailure) {
   limits.maxMessageBytes = 1024;
   const Case cases[] = {
       // Under the address sanitizer a crash ends in its report and exit code 1 instead.
-      {"crash", [](ChildChannel&) { std::raise(SIGSEGV); return 0; }, ""},
-      {"abort", [](ChildChannel&) { std::abort(); return 0; }, "signal 6"},
+      {"crash",
+       [](ChildChannel&) {
+         std::raise(SIGSEGV);
+         return 0;
+       },
+       ""},
+      {"abort",
+       [](ChildChannel&) {
+         std::abort();
+         return 0;
+       },
+       "signal 6"},
       {"exit code", [](ChildChannel&) { return 3; }, "exit code 3"},
-      {"stuck", [](ChildChannel&) { for (;;) ::pause(); return 0; }, "progress"},
-      {"oversized", [](ChildChannel& c) { c.Send('R', std::string(2000, 'x')); return 0; }, "malformed"},
-      {"cut off", [](ChildChannel&) { ::write(3, "R\x09\0\0\0abc", 8); return 0; }, "middle"},
+      {"stuck",
+       [](ChildChannel&) {
+         for (;;) ::pause();
+         return 0;
+       },
+       "progress"},
+      {"oversized",
+       [](ChildChannel& c) {
+         c.Send('R', std::string(2000, 'x'));
+         return 0;
+       },
+       "malformed"},
+      {"cut off",
+       [](ChildChannel&) {
+         ::write(3, "R\x09\0\0\0abc", 8);
+         return 0;
+       },
+       "middle"},
       {"throws", [](ChildChannel&) -> int { throw std::runtime_error("x"); }, "exit code 125"},
   };
   for (const auto& c : cases) {
@@ -443,7 +477,8 @@ TEST(IsolatedProcessTest, MessagesArriveInOrderAcrossManyChunks) {
   auto child = IsolatedProcess::Start(
       [](ChildChannel& ch) {
         for (int i = 0; i < 50000; ++i)
-          if (!ch.Send('R', std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26))))
+          if (!ch.Send('R', std::string(static_cast<std::size_t>(i % 97),
+                                        static_cast<char>('a' + i % 26))))
             return 1;
         ch.Send('R', std::string(200000, 'z'));  // larger than one read
         return 0;
@@ -453,7 +488,8 @@ TEST(IsolatedProcessTest, MessagesArriveInOrderAcrossManyChunks) {
   ChildMessage m;
   for (int i = 0; i < 50000; ++i) {
     ASSERT_EQ(child->Receive(m), IsolatedProcess::Status::Message) << i << child->failure();
-    ASSERT_EQ(m.payload, std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26)));
+    ASSERT_EQ(m.payload,
+              std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26)));
   }
   ASSERT_EQ(child->Receive(m), IsolatedProcess::Status::Message);
   EXPECT_EQ(m.payload.size(), 200000u);

@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <limits>
 #include <set>
-
-#include <sqlite3.h>
 
 #include "store/BoundReader.h"
 #include "support/Fixtures.h"
@@ -118,8 +116,11 @@ class StoreFormatTest : public ::testing::TestWithParam<FixtureFormat> {
     return dir_.File(stem + (GetParam() == FixtureFormat::Sqlite ? ".db" : ".mdb"));
   }
   static std::vector<Binding> EmpireBindings() {
-    return {{Binding::Kind::Int32}, {Binding::Kind::Int32}, {Binding::Kind::Text, 50},
-            {Binding::Kind::Text, 50}, {Binding::Kind::Int32}};
+    return {{Binding::Kind::Int32},
+            {Binding::Kind::Int32},
+            {Binding::Kind::Text, 50},
+            {Binding::Kind::Text, 50},
+            {Binding::Kind::Int32}};
   }
   TempDir dir_;
 };
@@ -127,18 +128,22 @@ class StoreFormatTest : public ::testing::TestWithParam<FixtureFormat> {
 TEST_P(StoreFormatTest, OpenReportsTheProviderCodes) {
   const auto path = NewFile("e");
   testing::WriteEmpireFile(GetParam(), path, {{1, 3, "A", "BA", 1}});
-  testing::WriteTable(GetParam(), path, "Four", {{"a", "INTEGER"}, {"b", "INTEGER"}, {"c", "TEXT"}, {"d", "TEXT"}}, {});
-  testing::WriteTable(GetParam(), path, "Blobs",
-                      {{"a", "INTEGER"}, {"b", "INTEGER"}, {"c", "TEXT"}, {"d", "BLOB"}, {"e", "INTEGER"}},
-                      {});
+  testing::WriteTable(GetParam(), path, "Four",
+                      {{"a", "INTEGER"}, {"b", "INTEGER"}, {"c", "TEXT"}, {"d", "TEXT"}}, {});
+  testing::WriteTable(
+      GetParam(), path, "Blobs",
+      {{"a", "INTEGER"}, {"b", "INTEGER"}, {"c", "TEXT"}, {"d", "BLOB"}, {"e", "INTEGER"}}, {});
   struct Case {
     const char* table;
     HResult code;
   };
   const Case cases[] = {
-      {"Warp Points", S_OK},          {"warp points", S_OK},
-      {"WARP POINTS", S_OK},          {"Warp Point", DB_E_NOTABLE},
-      {"", DB_E_NOTABLE},             {"Four", DB_E_BADORDINAL},
+      {"Warp Points", S_OK},
+      {"warp points", S_OK},
+      {"WARP POINTS", S_OK},
+      {"Warp Point", DB_E_NOTABLE},
+      {"", DB_E_NOTABLE},
+      {"Four", DB_E_BADORDINAL},
       {"Blobs", DB_E_UNSUPPORTEDCONVERSION},
   };
   for (const auto& c : cases) {
@@ -155,16 +160,21 @@ TEST_P(StoreFormatTest, OpenReportsTheProviderCodes) {
 TEST_P(StoreFormatTest, UnreadableRowsAreSkippedAndCounted) {
   const auto path = NewFile("e");
   const std::string long51(51, 'L');
-  testing::WriteTable(GetParam(), path, "Warp Points",
-                      {{"Index", "INTEGER"}, {"Empire", "INTEGER"}, {"System", "TEXT"},
-                       {"Destination", "TEXT"}, {"WP", "INTEGER"}},
-                      {
-                          {std::int64_t{1}, std::int64_t{3}, std::string("A"), std::string("BA"), std::int64_t{1}},
-                          {std::int64_t{2}, std::monostate{}, std::string("B"), std::string("CA"), std::int64_t{2}},
-                          {std::int64_t{3}, std::int64_t{3}, long51, std::string("CA"), std::int64_t{3}},
-                          {std::int64_t{4}, std::int64_t{3}, std::string("D"), std::monostate{}, std::int64_t{4}},
-                          {std::int64_t{5}, std::int64_t{3}, std::string(50, 'E'), std::string(""), std::int64_t{5}},
-                      });
+  testing::WriteTable(
+      GetParam(), path, "Warp Points",
+      {{"Index", "INTEGER"},
+       {"Empire", "INTEGER"},
+       {"System", "TEXT"},
+       {"Destination", "TEXT"},
+       {"WP", "INTEGER"}},
+      {
+          {std::int64_t{1}, std::int64_t{3}, std::string("A"), std::string("BA"), std::int64_t{1}},
+          {std::int64_t{2}, std::monostate{}, std::string("B"), std::string("CA"), std::int64_t{2}},
+          {std::int64_t{3}, std::int64_t{3}, long51, std::string("CA"), std::int64_t{3}},
+          {std::int64_t{4}, std::int64_t{3}, std::string("D"), std::monostate{}, std::int64_t{4}},
+          {std::int64_t{5}, std::int64_t{3}, std::string(50, 'E'), std::string(""),
+           std::int64_t{5}},
+      });
   BoundReader reader;
   ASSERT_EQ(reader.Open(path, "Warp Points", EmpireBindings()), S_OK) << reader.error().reason;
   std::vector<BoundValue> v;
@@ -313,7 +323,8 @@ TEST(SqliteTableTest, ViewsAreNotTables) {
 TEST(SqliteTableTest, WalFileIsReadUnchanged) {
   TempDir dir;
   const auto path = dir.File("e.db");
-  RunSql(path, "PRAGMA journal_mode=WAL; CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (1), (2);");
+  RunSql(path,
+         "PRAGMA journal_mode=WAL; CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (1), (2);");
   const std::string before = testing::ReadFile(path);
   EXPECT_EQ(FirstColumn(path, "t"), (std::vector<std::int64_t>{1, 2}));
   EXPECT_EQ(testing::ReadFile(path), before);

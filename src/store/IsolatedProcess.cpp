@@ -10,13 +10,13 @@
 #include <sys/prctl.h>
 #endif
 
+#include <fmt/format.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-
-#include <fmt/format.h>
 
 namespace lanewright::store {
 namespace {
@@ -77,8 +77,8 @@ void LimitChild() {
 #endif
 }
 
-[[noreturn]] void RunChild(const IsolatedProcess::Work& work, int writeFd, int outputFd,
-                           int nullFd, pid_t parent) {
+[[noreturn]] void RunChild(const IsolatedProcess::Work& work, int writeFd, int outputFd, int nullFd,
+                           pid_t parent) {
 #ifdef __linux__
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ::_exit(127);
@@ -127,10 +127,9 @@ std::string DescribeStatus(int status) {
 bool ChildChannel::Send(std::uint8_t tag, std::string_view payload) {
   if (broken_) return false;
   const auto n = static_cast<std::uint32_t>(payload.size());
-  const char header[kHeaderBytes] = {static_cast<char>(tag), static_cast<char>(n & 0xFF),
-                                     static_cast<char>((n >> 8) & 0xFF),
-                                     static_cast<char>((n >> 16) & 0xFF),
-                                     static_cast<char>((n >> 24) & 0xFF)};
+  const char header[kHeaderBytes] = {
+      static_cast<char>(tag), static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
+      static_cast<char>((n >> 16) & 0xFF), static_cast<char>((n >> 24) & 0xFF)};
   buffer_.append(header, kHeaderBytes);
   buffer_.append(payload);
   return buffer_.size() < kChunkBytes || Flush();

@@ -3,16 +3,15 @@
 // process, so whatever libmdb prints, and however it fails on a damaged file, stays out of
 // the program that asked.
 
+#include <fmt/format.h>
+
 #include "store/IsolatedProcess.h"
 #include "store/JetProtocol.h"
 #include "store/ResultCodes.h"
 #include "store/Table.h"
-
-#include <fmt/format.h>
 // libmdb's header wraps glib in extern "C"; glib must be seen first from C++.
 #include <glib.h>
 #include <mdbtools.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,24 +197,27 @@ class ChildReader {
     if (!SendColumns(def.get())) return 0;
     std::string payload;
     bool parentGone = false;
-    const std::string why = WalkRows(mdb.get(), def.get(), entry->table_pg, table_, [&](int rowStart, int length, const MdbField* fields) {
-      payload.clear();
-      for (guint c = 0; c < def->num_cols; ++c) {
-        const MdbField& f = fields[c];
-        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, c));
-        if (col->col_type == MDB_BOOL) {
-          // A Yes/No value is its null-mask bit; it is never NULL.
-          PutInt(payload, f.is_null ? 0 : -1);
-        } else if (f.is_null) {
-          payload += static_cast<char>(kNull);
-        } else if (!InRow(f, rowStart, length) || !PutValue(payload, mdb.get(), col, f.start, f.siz)) {
-          return fmt::format("column \"{}\" is out of shape", col->name);
-        }
-      }
-      if (channel_.Send(kRow, payload)) return std::string();
-      parentGone = true;
-      return std::string("the reading was abandoned");
-    });
+    const std::string why =
+        WalkRows(mdb.get(), def.get(), entry->table_pg, table_,
+                 [&](int rowStart, int length, const MdbField* fields) {
+                   payload.clear();
+                   for (guint c = 0; c < def->num_cols; ++c) {
+                     const MdbField& f = fields[c];
+                     auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, c));
+                     if (col->col_type == MDB_BOOL) {
+                       // A Yes/No value is its null-mask bit; it is never NULL.
+                       PutInt(payload, f.is_null ? 0 : -1);
+                     } else if (f.is_null) {
+                       payload += static_cast<char>(kNull);
+                     } else if (!InRow(f, rowStart, length) ||
+                                !PutValue(payload, mdb.get(), col, f.start, f.siz)) {
+                       return fmt::format("column \"{}\" is out of shape", col->name);
+                     }
+                   }
+                   if (channel_.Send(kRow, payload)) return std::string();
+                   parentGone = true;
+                   return std::string("the reading was abandoned");
+                 });
     if (parentGone) return 0;
     if (!why.empty()) return Damaged(why);
     channel_.Send(kEnd, {});
@@ -245,11 +247,13 @@ class ChildReader {
     TableDefPtr def(mdb_read_table(&msys));
     if (!def || !mdb_read_columns(def.get()) || !def->columns || def->columns->len != def->num_cols)
       return "the list of tables cannot be read";
-    const std::string why = WalkRows(mdb, def.get(), 2, "MSysObjects", [&](int rowStart, int length, const MdbField* fields) {
-      for (guint c = 0; c < def->num_cols; ++c)
-        if (!fields[c].is_null && !InRow(fields[c], rowStart, length)) return std::string("a row is out of shape");
-      return std::string();
-    });
+    const std::string why = WalkRows(
+        mdb, def.get(), 2, "MSysObjects", [&](int rowStart, int length, const MdbField* fields) {
+          for (guint c = 0; c < def->num_cols; ++c)
+            if (!fields[c].is_null && !InRow(fields[c], rowStart, length))
+              return std::string("a row is out of shape");
+          return std::string();
+        });
     return why.empty() ? why : "the list of tables: " + why;
   }
 
@@ -274,7 +278,8 @@ class ChildReader {
     if (::fstat(::fileno(mdb->f->stream), &st) != 0 || pageSize <= 0 ||
         pageSize > static_cast<long>(sizeof mdb->pg_buf))
       return "the file cannot be measured";
-    const auto pageCount = static_cast<std::uint64_t>(st.st_size) / static_cast<std::uint64_t>(pageSize);
+    const auto pageCount =
+        static_cast<std::uint64_t>(st.st_size) / static_cast<std::uint64_t>(pageSize);
     const int countOffset = mdb->fmt->row_count_offset;
     // mdb_crack_row fills one field per column and may be handed a column count of up to
     // MDB_MAX_COLS from a damaged row.
@@ -284,15 +289,17 @@ class ChildReader {
     for (;;) {
       // Walk the table's page map ourselves: libmdb's own walk reports a page it cannot
       // read as the end of the table, which would silently drop the remaining rows.
-      const int next = mdb_map_find_next(mdb, def->usage_map, static_cast<unsigned>(def->map_sz), page);
+      const int next =
+          mdb_map_find_next(mdb, def->usage_map, static_cast<unsigned>(def->map_sz), page);
       if (next == 0) return {};
       if (next < 0) return fmt::format("the page map of table \"{}\" is unreadable", name);
       if (static_cast<guint32>(next) <= page)
         return fmt::format("the page map of table \"{}\" runs backwards", name);
       if (static_cast<std::uint64_t>(next) >= pageCount)
-        return fmt::format("table \"{}\" continues on page {}, but the file ends after page {} "
-                           "(truncated?)",
-                           name, next, pageCount == 0 ? 0 : pageCount - 1);
+        return fmt::format(
+            "table \"{}\" continues on page {}, but the file ends after page {} "
+            "(truncated?)",
+            name, next, pageCount == 0 ? 0 : pageCount - 1);
       page = static_cast<guint32>(next);
       if (mdb_read_pg(mdb, page) != pageSize) return fmt::format("page {} cannot be read", page);
       const unsigned char* buf = mdb->pg_buf;
@@ -305,7 +312,8 @@ class ChildReader {
         // A proper page of another table is skipped, as libmdb does: the map may still list
         // pages the table gave up. A data page whose owner is no table is damage.
         if (buf[0] == MDB_PAGE_DATA &&
-            (owner >= pageCount || mdb_read_alt_pg(mdb, static_cast<unsigned long>(owner)) != pageSize ||
+            (owner >= pageCount ||
+             mdb_read_alt_pg(mdb, static_cast<unsigned long>(owner)) != pageSize ||
              mdb->alt_pg_buf[0] != MDB_PAGE_TABLE))
           return fmt::format("page {} of table \"{}\" names no table as its owner", page, name);
         continue;
@@ -313,7 +321,8 @@ class ChildReader {
 
       const int rows = static_cast<int>(Little(buf + countOffset, 2));
       const int tableEnd = countOffset + 2 + 2 * rows;
-      if (tableEnd > pageSize) return fmt::format("page {}: {} rows cannot fit on a page", page, rows);
+      if (tableEnd > pageSize)
+        return fmt::format("page {}: {} rows cannot fit on a page", page, rows);
       int rowEnd = static_cast<int>(pageSize);
       for (int r = 0; r < rows; ++r) {
         const auto raw = static_cast<unsigned>(Little(buf + countOffset + 2 + 2 * r, 2));
@@ -342,7 +351,8 @@ class ChildReader {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fputs("usage: lanewright-jet-reader PATH TABLE (run by Lanewright, not by hand)\n", stderr);
+    std::fputs("usage: lanewright-jet-reader PATH TABLE (run by Lanewright, not by hand)\n",
+               stderr);
     return 64;
   }
   const std::string path = argv[1];

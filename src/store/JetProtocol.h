@@ -9,7 +9,6 @@
 
 namespace lanewright::store::jetwire {
 
-
 // Messages from the reading child to the parent.
 enum Tag : std::uint8_t {
   kColumns = 'C',  // u32 count, then per column: u8 ColumnType, u32 length, name

@@ -1,11 +1,7 @@
 #include "store/JetTable.h"
 
-#include "store/IsolatedProcess.h"
-#include "store/JetProtocol.h"
-
-#include <fmt/format.h>
-
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +9,9 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "store/IsolatedProcess.h"
+#include "store/JetProtocol.h"
 
 namespace lanewright::store {
 namespace {
@@ -42,7 +41,8 @@ class JetTableReader final : public TableReader {
       case IsolatedProcess::Status::Failed:
         return Finish(ChildFailure(*child_, path_));
       case IsolatedProcess::Status::End:
-        return Finish({E_FAIL, path_ + ": damaged Jet file: the reader stopped before the last row"});
+        return Finish(
+            {E_FAIL, path_ + ": damaged Jet file: the reader stopped before the last row"});
       case IsolatedProcess::Status::Message:
         break;
     }
@@ -144,7 +144,8 @@ bool DecodeColumns(const std::string& payload, std::vector<ColumnInfo>& columns)
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint8_t type = 0;
     ColumnInfo info;
-    if (!in.U8(type) || type > static_cast<std::uint8_t>(ColumnType::Binary) || !in.Bytes(info.name))
+    if (!in.U8(type) || type > static_cast<std::uint8_t>(ColumnType::Binary) ||
+        !in.Bytes(info.name))
       return false;
     info.type = static_cast<ColumnType>(type);
     columns.push_back(std::move(info));

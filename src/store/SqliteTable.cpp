@@ -1,12 +1,11 @@
 #include "store/SqliteTable.h"
 
-#include "store/SqliteHandle.h"
-
+#include <fmt/format.h>
 #include <sqlite3.h>
 
-#include <fmt/format.h>
-
 #include <cctype>
+
+#include "store/SqliteHandle.h"
 
 namespace lanewright::store {
 namespace {
@@ -31,7 +30,9 @@ class SqliteTableReader final : public TableReader {
  public:
   SqliteTableReader(SqliteDb db, SqliteStatement stmt, std::vector<ColumnInfo> columns,
                     std::string path)
-      : db_(std::move(db)), stmt_(std::move(stmt)), columns_(std::move(columns)),
+      : db_(std::move(db)),
+        stmt_(std::move(stmt)),
+        columns_(std::move(columns)),
         path_(std::move(path)) {}
 
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
@@ -88,13 +89,14 @@ std::unique_ptr<TableReader> OpenSqliteTable(const std::string& path, const std:
                                              StoreError& err) {
   // This SQLite takes file names that start with "file:" as URIs, which would open another
   // file than the one named; "./" keeps such a (relative) name a plain path.
-  SqliteDb db = OpenSqlite(path.rfind("file:", 0) == 0 ? "./" + path : path, SQLITE_OPEN_READONLY, err);
+  SqliteDb db =
+      OpenSqlite(path.rfind("file:", 0) == 0 ? "./" + path : path, SQLITE_OPEN_READONLY, err);
   if (!db) return nullptr;
 
   // Find the table's real name (names compare without regard to case) and whether it
   // has a rowid to order by.
-  SqliteStatement lookup = Prepare(db.get(),
-      "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
+  SqliteStatement lookup = Prepare(
+      db.get(), "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
       err, path);
   if (!lookup) return nullptr;
   sqlite3_bind_text(lookup.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
@@ -119,10 +121,11 @@ std::unique_ptr<TableReader> OpenSqliteTable(const std::string& path, const std:
 
   // Ask SQLite itself whether the table has a rowid: "WITHOUT ROWID" may be spelt over
   // several lines, and a column may take over any of the rowid's names.
-  SqliteStatement info = Prepare(db.get(),
-      "SELECT wr, (SELECT group_concat(lower(name), ' ') FROM pragma_table_xinfo(?1)) "
-      "FROM pragma_table_list WHERE schema = 'main' AND name = ?1",
-      err, path);
+  SqliteStatement info =
+      Prepare(db.get(),
+              "SELECT wr, (SELECT group_concat(lower(name), ' ') FROM pragma_table_xinfo(?1)) "
+              "FROM pragma_table_list WHERE schema = 'main' AND name = ?1",
+              err, path);
   if (!info) return nullptr;
   sqlite3_bind_text(info.get(), 1, realName.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(info.get()) != SQLITE_ROW) {
@@ -153,7 +156,8 @@ std::unique_ptr<TableReader> OpenSqliteTable(const std::string& path, const std:
   columns.reserve(static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) {
     const char* name = sqlite3_column_name(stmt.get(), i);
-    columns.push_back({name ? name : "", TypeFromDeclaration(sqlite3_column_decltype(stmt.get(), i))});
+    columns.push_back(
+        {name ? name : "", TypeFromDeclaration(sqlite3_column_decltype(stmt.get(), i))});
   }
   return std::make_unique<SqliteTableReader>(std::move(db), std::move(stmt), std::move(columns),
                                              path);
