@@ -4,16 +4,14 @@
 // the program that asked.
 
 #include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "store/IsolatedProcess.h"
-#include "store/JetProtocol.h"
-#include "store/ResultCodes.h"
-#include "store/Table.h"
+// clang-format off
 // libmdb's header wraps glib in extern "C"; glib must be seen first from C++.
 #include <glib.h>
 #include <mdbtools.h>
-#include <sys/stat.h>
-#include <unistd.h>
+// clang-format on
 
 #include <algorithm>
 #include <charconv>
@@ -23,6 +21,11 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "store/IsolatedProcess.h"
+#include "store/JetProtocol.h"
+#include "store/ResultCodes.h"
+#include "store/Table.h"
 
 namespace lanewright::store {
 namespace {
