@@ -1,5 +1,6 @@
 // Writes the bundled sample galaxy: the "Warp Points" tables of two empires (3 and 7)
-// that know overlapping parts of one small warp point network. Run it again after
+// that know overlapping parts of one small warp point network, as Jet4 .mdb files (the
+// players' format) and as SQLite copies. Run it again after
 // changing the network; the output is the same on every run.
 //
 //   sample_galaxy OUTPUT_FOLDER
@@ -11,6 +12,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "store/JetWriter.h"
 
 namespace {
 
@@ -65,41 +68,22 @@ const std::vector<Lane> kLanes = {
     {"Hidden Reach", "Thuban", 'A', false},
 };
 
-void Fail(sqlite3* db, const char* what) {
-  std::fprintf(stderr, "sample_galaxy: %s: %s\n", what, db ? sqlite3_errmsg(db) : "");
+void Fail(const std::string& what) {
+  std::fprintf(stderr, "sample_galaxy: %s\n", what.c_str());
   std::exit(1);
 }
 
-void WriteEmpire(const std::string& path, int empire, const std::set<std::string>& known) {
-  std::remove(path.c_str());
-  sqlite3* db = nullptr;
-  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) Fail(db, "open");
-  const char* schema =
-      "BEGIN;"
-      "CREATE TABLE \"Warp Points\" (\"Index\" INTEGER, \"Empire\" INTEGER, \"System\" TEXT,"
-      " \"Destination\" TEXT, \"WP\" INTEGER);";
-  if (sqlite3_exec(db, schema, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db, "schema");
-  sqlite3_stmt* insert = nullptr;
-  if (sqlite3_prepare_v2(db, "INSERT INTO \"Warp Points\" VALUES (?1, ?2, ?3, ?4, ?5)", -1,
-                         &insert, nullptr) != SQLITE_OK)
-    Fail(db, "prepare");
-  int index = 1;
-  auto row = [&](const std::string& system, const std::string& destination, int id) {
-    sqlite3_reset(insert);
-    sqlite3_bind_int(insert, 1, index++);
-    sqlite3_bind_int(insert, 2, empire);
-    sqlite3_bind_text(insert, 3, system.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(insert, 4, destination.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(insert, 5, id);
-    if (sqlite3_step(insert) != SQLITE_DONE) Fail(db, "insert");
-  };
-  // An empire has a row for every warp point in a system it surveyed; where the far side
-  // is not surveyed by it, the row says so with '?' and the first letter of that system.
+// The rows of one empire's "Warp Points" table: an empire has a row for every warp point
+// in a system it surveyed; where the far side is not surveyed by it, the row says so with
+// '?' and the first letter of that system.
+std::vector<lanewright::store::Row> EmpireRows(int empire, const std::set<std::string>& known) {
+  std::vector<lanewright::store::Row> rows;
   auto warpPoint = [&](const std::string& from, const std::string& to, char cls, int id) {
     if (!known.count(from)) return;
     const std::string destination =
         known.count(to) ? to + cls : std::string("?") + to.front() + cls;
-    row(from, destination, id);
+    rows.push_back({std::int64_t(rows.size() + 1), std::int64_t{empire}, from, destination,
+                    std::int64_t{id}});
   };
   int id = 1001;
   for (const Lane& lane : kLanes) {
@@ -107,9 +91,62 @@ void WriteEmpire(const std::string& path, int empire, const std::set<std::string
     if (lane.bothWays) warpPoint(lane.to, lane.from, lane.warpClass, id + 1);
     id += 2;
   }
+  return rows;
+}
+
+void WriteSqlite(const std::string& path, const std::vector<lanewright::store::Row>& rows) {
+  std::remove(path.c_str());
+  sqlite3* db = nullptr;
+  auto check = [&](int rc, const char* what) {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) Fail(path + ": " + what + ": " + sqlite3_errmsg(db));
+  };
+  check(sqlite3_open(path.c_str(), &db), "open");
+  check(sqlite3_exec(db,
+                     "BEGIN;"
+                     "CREATE TABLE \"Warp Points\" (\"Index\" INTEGER, \"Empire\" INTEGER,"
+                     " \"System\" TEXT, \"Destination\" TEXT, \"WP\" INTEGER);",
+                     nullptr, nullptr, nullptr),
+        "schema");
+  sqlite3_stmt* insert = nullptr;
+  check(sqlite3_prepare_v2(db, "INSERT INTO \"Warp Points\" VALUES (?1, ?2, ?3, ?4, ?5)", -1,
+                           &insert, nullptr),
+        "prepare");
+  for (const auto& row : rows) {
+    sqlite3_reset(insert);
+    for (int i = 0; i < 5; ++i) {
+      if (const auto* n = std::get_if<std::int64_t>(&row[i])) {
+        sqlite3_bind_int64(insert, i + 1, *n);
+      } else {
+        const auto& text = std::get<std::string>(row[i]);
+        sqlite3_bind_text(insert, i + 1, text.c_str(), -1, SQLITE_TRANSIENT);
+      }
+    }
+    check(sqlite3_step(insert), "insert");
+  }
   sqlite3_finalize(insert);
-  if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db, "commit");
+  check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), "commit");
   sqlite3_close(db);
+}
+
+void WriteJet(const std::string& path, const std::vector<lanewright::store::Row>& rows) {
+  using namespace lanewright::store;
+  std::remove(path.c_str());
+  const JetTableSpec table{"Warp Points",
+                           {{"Index", JetColumnType::LongInteger},
+                            {"Empire", JetColumnType::LongInteger},
+                            {"System", JetColumnType::Text, 50},
+                            {"Destination", JetColumnType::Text, 50},
+                            {"WP", JetColumnType::LongInteger}},
+                           rows};
+  const StoreError err = CreateJetDatabase(path, JetVersion::Jet4, {table});
+  if (err.Failed()) Fail(err.reason);
+}
+
+void WriteEmpire(const std::string& folder, int empire, const std::set<std::string>& known) {
+  const auto rows = EmpireRows(empire, known);
+  const std::string base = folder + "/empire" + std::to_string(empire);
+  WriteJet(base + ".mdb", rows);
+  WriteSqlite(base + ".db", rows);
 }
 
 }  // namespace
@@ -120,7 +157,7 @@ int main(int argc, char** argv) {
     return 64;
   }
   const std::string folder = argv[1];
-  WriteEmpire(folder + "/empire3.db", 3, kEmpire3);
-  WriteEmpire(folder + "/empire7.db", 7, kEmpire7);
+  WriteEmpire(folder, 3, kEmpire3);
+  WriteEmpire(folder, 7, kEmpire7);
   return 0;
 }

@@ -2,7 +2,7 @@
 // sample empires (3 and 7), as if the player had already entered part of a turn. The
 // output is the same on every run.
 //
-//   sample_turn_entry OUTPUT_FILE
+//   sample_turn_entry OUTPUT_FOLDER   (writes turn-entry.mdb and an SQLite copy, turn-entry.db)
 
 #include <sqlite3.h>
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "orders/TurnEntryDatabase.h"
+#include "store/JetWriter.h"
 
 namespace {
 
@@ -48,35 +49,63 @@ int Fail(const std::string& why) {
   return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: sample_turn_entry OUTPUT_FILE\n");
-    return 64;
+// Fleets go in through the engine's own means: the turn entry database only ever appends
+// orders.
+bool AddFleets(const std::string& path, lanewright::TurnEntryFormat format, std::string& why) {
+  if (format != lanewright::TurnEntryFormat::Sqlite) {
+    std::vector<lanewright::store::Row> rows;
+    for (const Fleet& fleet : kFleets)
+      rows.push_back({std::int64_t{fleet.empire}, std::int64_t{fleet.number}, std::string(fleet.name)});
+    const auto err = lanewright::store::AppendJetRows(path, "Fleets", rows);
+    why = err.reason;
+    return !err.Failed();
   }
-  const std::string path = argv[1];
-  std::remove(path.c_str());
-  lanewright::store::StoreError err;
-  if (!lanewright::CreateTurnEntryDatabase(path, err)) return Fail(err.reason);
-  lanewright::TurnEntryDatabase db(path);
-  if (!db.InsertOrders(kOrders, err)) return Fail(err.reason);
-
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> fleetsDb(raw, sqlite3_close);
-  if (rc != SQLITE_OK) return Fail("cannot open " + path);
+  if (rc != SQLITE_OK) {
+    why = "cannot open " + path;
+    return false;
+  }
   sqlite3_stmt* insert = nullptr;
-  if (sqlite3_prepare_v2(raw, "INSERT INTO \"Fleets\" VALUES (?1, ?2, ?3)", -1, &insert, nullptr) !=
-      SQLITE_OK)
-    return Fail(sqlite3_errmsg(raw));
+  if (sqlite3_prepare_v2(raw, "INSERT INTO \"Fleets\" VALUES (?1, ?2, ?3)", -1, &insert,
+                         nullptr) != SQLITE_OK) {
+    why = sqlite3_errmsg(raw);
+    return false;
+  }
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(insert, sqlite3_finalize);
   for (const Fleet& fleet : kFleets) {
     sqlite3_reset(insert);
     sqlite3_bind_int(insert, 1, fleet.empire);
     sqlite3_bind_int(insert, 2, fleet.number);
     sqlite3_bind_text(insert, 3, fleet.name, -1, SQLITE_STATIC);
-    if (sqlite3_step(insert) != SQLITE_DONE) return Fail(sqlite3_errmsg(raw));
+    if (sqlite3_step(insert) != SQLITE_DONE) {
+      why = sqlite3_errmsg(raw);
+      return false;
+    }
   }
+  return true;
+}
+
+int Write(const std::string& path, lanewright::TurnEntryFormat format) {
+  std::remove(path.c_str());
+  lanewright::store::StoreError err;
+  if (!lanewright::CreateTurnEntryDatabase(path, err, format)) return Fail(err.reason);
+  lanewright::TurnEntryDatabase db(path);
+  if (!db.InsertOrders(kOrders, err)) return Fail(err.reason);
+  std::string why;
+  if (!AddFleets(path, format, why)) return Fail(why);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: sample_turn_entry OUTPUT_FOLDER\n");
+    return 64;
+  }
+  const std::string folder = argv[1];
+  if (int rc = Write(folder + "/turn-entry.mdb", lanewright::TurnEntryFormat::Jet4)) return rc;
+  return Write(folder + "/turn-entry.db", lanewright::TurnEntryFormat::Sqlite);
 }

@@ -266,7 +266,34 @@ bool TurnEntryDatabase::Check(StoreError& err) {
   return true;
 }
 
-bool CreateTurnEntryDatabase(const std::string& path, StoreError& err) {
+namespace {
+
+bool CreateJetTurnEntryDatabase(const std::string& path, store::JetVersion version,
+                                StoreError& err) {
+  using store::JetColumnType;
+  store::JetTableSpec orders{std::string(kOrdersTable),
+                             {{"Empire", JetColumnType::LongInteger},
+                              {"Order Code", JetColumnType::Text, 50},
+                              {"Order Number", JetColumnType::LongInteger}},
+                             {}};
+  for (std::size_t i = 1; i + 3 <= kOrderColumns; ++i)
+    orders.columns.push_back({fmt::format("Argument {}", i), JetColumnType::Text, 50});
+  const store::JetTableSpec fleets{std::string(kFleetsTable),
+                                   {{"Empire", JetColumnType::LongInteger},
+                                    {"Fleet Number", JetColumnType::LongInteger},
+                                    {"Name", JetColumnType::Text, 50}},
+                                   {}};
+  err = store::CreateJetDatabase(path, version, {orders, fleets});
+  return !err.Failed();
+}
+
+}  // namespace
+
+bool CreateTurnEntryDatabase(const std::string& path, StoreError& err, TurnEntryFormat format) {
+  if (format == TurnEntryFormat::Jet4)
+    return CreateJetTurnEntryDatabase(path, store::JetVersion::Jet4, err);
+  if (format == TurnEntryFormat::Jet3)
+    return CreateJetTurnEntryDatabase(path, store::JetVersion::Jet3, err);
   // O_EXCL makes "never overwrite" hold even against a file that appears meanwhile.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {

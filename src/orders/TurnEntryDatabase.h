@@ -50,8 +50,12 @@ class TurnEntryDatabase final : public TurnEntryStore {
   int skipped_ = 0;
 };
 
-// Creates an empty SQLite turn entry database with both tables at path. Refuses when
-// anything already exists there, and removes what it made when it fails part-way.
-bool CreateTurnEntryDatabase(const std::string& path, store::StoreError& err);
+enum class TurnEntryFormat { Sqlite, Jet4, Jet3 };
+
+// Creates an empty turn entry database with both tables at path, as an SQLite file or a
+// Jet (.mdb) file. Refuses when anything already exists there, and leaves nothing behind
+// when it fails part-way.
+bool CreateTurnEntryDatabase(const std::string& path, store::StoreError& err,
+                             TurnEntryFormat format = TurnEntryFormat::Sqlite);
 
 }  // namespace lanewright

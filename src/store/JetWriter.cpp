@@ -60,18 +60,18 @@ void CheckName(const std::string& name, const char* what) {
   }
 }
 
-std::vector<jet::ColumnDef> ColumnDefsFor(const jet::Layout& layout, const JetTableSpec& spec) {
-  CheckName(spec.name, "table");
-  if (Lower(spec.name).rfind("msys", 0) == 0)
-    throw JetError(fmt::format("the table name \"{}\" is reserved for Access's own tables", spec.name));
-  if (spec.columns.empty() || spec.columns.size() > 255)
-    throw JetError(fmt::format("table \"{}\" must have 1 to 255 columns", spec.name));
+std::vector<jet::ColumnDef> ColumnDefsFor(const jet::Layout& layout, const JetTableSpec& definition) {
+  CheckName(definition.name, "table");
+  if (Lower(definition.name).rfind("msys", 0) == 0)
+    throw JetError(fmt::format("the table name \"{}\" is reserved for Access's own tables", definition.name));
+  if (definition.columns.empty() || definition.columns.size() > 255)
+    throw JetError(fmt::format("table \"{}\" must have 1 to 255 columns", definition.name));
   std::vector<jet::ColumnDef> defs;
   std::vector<std::string> seen;
-  for (const JetColumn& c : spec.columns) {
+  for (const JetColumn& c : definition.columns) {
     CheckName(c.name, "column");
     if (std::find(seen.begin(), seen.end(), Lower(c.name)) != seen.end())
-      throw JetError(fmt::format("table \"{}\" has two columns named \"{}\"", spec.name, c.name));
+      throw JetError(fmt::format("table \"{}\" has two columns named \"{}\"", definition.name, c.name));
     seen.push_back(Lower(c.name));
     jet::ColumnDef d;
     d.name = c.name;

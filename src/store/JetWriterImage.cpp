@@ -206,11 +206,11 @@ Image Image::Create(JetVersion version, double creationDate) {
   if (img.TryInsertRow(1, globalMap) != 0) throw JetError("internal error: page 1");
 
   std::vector<ColumnDef> catalog;
-  for (const auto& spec : kCatalogColumns) {
+  for (const auto& catalogColumn : kCatalogColumns) {
     ColumnDef c;
-    c.name = spec.name;
-    c.type = spec.type;
-    c.length = spec.length;
+    c.name = catalogColumn.name;
+    c.type = catalogColumn.type;
+    c.length = catalogColumn.length;
     catalog.push_back(c);
   }
   AssignColumnLayout(L, catalog);

@@ -10,8 +10,11 @@ void SqliteCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 void SqliteFinalizer::operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
 
 SqliteDb OpenSqlite(const std::string& path, int flags, StoreError& err) {
+  // This SQLite takes file names that start with "file:" as URIs, which would open another
+  // file than the one named; "./" keeps such a (relative) name a plain path.
+  const std::string name = path.rfind("file:", 0) == 0 ? "./" + path : path;
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  const int rc = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
   SqliteDb db(raw);  // owned even when opening failed
   if (rc != SQLITE_OK) {
     err = {E_FAIL, fmt::format("{}: {}", path, db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc))};

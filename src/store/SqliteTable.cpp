@@ -87,10 +87,7 @@ class SqliteTableReader final : public TableReader {
 
 std::unique_ptr<TableReader> OpenSqliteTable(const std::string& path, const std::string& table,
                                              StoreError& err) {
-  // This SQLite takes file names that start with "file:" as URIs, which would open another
-  // file than the one named; "./" keeps such a (relative) name a plain path.
-  SqliteDb db =
-      OpenSqlite(path.rfind("file:", 0) == 0 ? "./" + path : path, SQLITE_OPEN_READONLY, err);
+  SqliteDb db = OpenSqlite(path, SQLITE_OPEN_READONLY, err);
   if (!db) return nullptr;
 
   // Find the table's real name (names compare without regard to case) and whether it

@@ -72,20 +72,20 @@ void WriteSqliteTable(const std::string& path, const std::string& table,
 
 void WriteJetTable(store::JetVersion version, const std::string& path, const std::string& table,
                    const std::vector<FixtureColumn>& columns, const std::vector<store::Row>& rows) {
-  store::JetTableSpec spec{table, {}, rows};
+  store::JetTableSpec definition{table, {}, rows};
   for (const auto& c : columns) {
     if (c.type == "INTEGER")
-      spec.columns.push_back({c.name, store::JetColumnType::LongInteger});
+      definition.columns.push_back({c.name, store::JetColumnType::LongInteger});
     else if (c.type == "TEXT")
-      spec.columns.push_back({c.name, store::JetColumnType::Text, 255});
+      definition.columns.push_back({c.name, store::JetColumnType::Text, 255});
     else if (c.type == "BLOB")
-      spec.columns.push_back({c.name, store::JetColumnType::Binary, 255});
+      definition.columns.push_back({c.name, store::JetColumnType::Binary, 255});
     else
       throw std::runtime_error("Jet fixtures have no column type " + c.type);
   }
   const store::StoreError err = std::filesystem::exists(path)
-                                    ? store::AddJetTable(path, spec)
-                                    : store::CreateJetDatabase(path, version, {spec});
+                                    ? store::AddJetTable(path, definition)
+                                    : store::CreateJetDatabase(path, version, {definition});
   if (err.Failed()) throw std::runtime_error("cannot write the Jet fixture: " + err.reason);
 }
 
