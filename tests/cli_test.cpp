@@ -51,5 +51,40 @@ TEST(CliTest, UsageErrorsAndInformation) {
   EXPECT_NE(help.out.find("systems"), std::string::npos);
 }
 
+// A Jet turn entry database made by init-turn-db takes the orders of store-route, and both
+// outside readers of Jet files see every new row.
+TEST(CliTest, StoreRouteIntoNewJetTurnEntryDatabases) {
+  testing::TempDir dir;
+  const auto galaxy = dir.File("galaxy.mdb");
+  testing::WriteEmpireFile(testing::FixtureFormat::Jet4, galaxy,
+                           {{1, 3, "Sol", "VegaB", 17}, {2, 3, "Vega", "DenebC", 18}});
+  for (const std::string format : {"jet3", "jet4"}) {
+    SCOPED_TRACE(format);
+    const auto turnDb = dir.File(format + ".mdb");
+    auto r = RunLanewright({"init-turn-db", turnDb, "--format", format});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(RunLanewright({"init-turn-db", turnDb}).exitCode, 2);  // never overwritten
+
+    r = RunLanewright({"store-route", "--from", "Sol", "--to", "Deneb", "--empire", "3",
+                       "--convoy", "Run", "--turn-db", turnDb, galaxy});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "3, CNVR, 10, Run\n3, MOVE, 20, 1234, Sol, 17\n3, WARP, 30, 1234\n"
+              "3, MOVE, 40, 1234, Vega, 18\n3, WARP, 50, 1234\n3, CNVR, 60, Run\n");
+
+    const auto mdbtools = testing::RunProgram("mdb-export", {turnDb, "Orders"});
+    ASSERT_EQ(mdbtools.exitCode, 0) << mdbtools.err;
+    const auto node = testing::RunProgram(
+        "node", {LANEWRIGHT_SOURCE_DIR "/tools/mdb-reader/dump.mjs", turnDb, "Orders"});
+    ASSERT_EQ(node.exitCode, 0) << node.err << " (run scripts/bootstrap)";
+    for (const std::string row : {"3,\"CNVR\",10,\"Run\",\" \",\" \",\" \"",
+                                  "3,\"MOVE\",40,\"1234\",\"Vega\",\"18\",\" \"",
+                                  "3,\"CNVR\",60,\"Run\",\" \""}) {
+      EXPECT_NE(mdbtools.out.find(row), std::string::npos) << row << "\n" << mdbtools.out;
+      EXPECT_NE(node.out.find(row), std::string::npos) << row << "\n" << node.out;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lanewright
