@@ -27,16 +27,20 @@ using store::StoreError;
 constexpr const char* kOrdersTable = "Orders";
 constexpr const char* kFleetsTable = "Fleets";
 
+// The game's own entry program may leave unused arguments NULL. Such a row must still
+// count: skipping it could hand out an order number that is already taken.
 std::vector<Binding> OrderBindings() {
-  std::vector<Binding> b(kOrderColumns, Binding{Binding::Kind::Text, kTurnEntryTextChars});
-  b[0].kind = Binding::Kind::Int32;
-  b[2].kind = Binding::Kind::Int32;
+  std::vector<Binding> b(kOrderColumns, Binding{Binding::Kind::Text, kTurnEntryTextChars, true});
+  b[0] = Binding{Binding::Kind::Int32};
+  b[1] = Binding{Binding::Kind::Text, kTurnEntryTextChars};
+  b[2] = Binding{Binding::Kind::Int32};
   return b;
 }
 
 std::vector<Binding> FleetBindings() {
-  return {
-      {Binding::Kind::Int32}, {Binding::Kind::Int32}, {Binding::Kind::Text, kTurnEntryTextChars}};
+  return {{Binding::Kind::Int32},
+          {Binding::Kind::Int32},
+          {Binding::Kind::Text, kTurnEntryTextChars, true}};
 }
 
 // Reads every readable row of a table into onRow. False with err filled when the table

@@ -120,6 +120,8 @@ HResult BoundReader::MoveNext(std::vector<BoundValue>& values) {
       const Cell& cell = row_[i];
       if (bindings_[i].kind == Binding::Kind::Int32) {
         ok = ConvertToInt32(cell, values[i].number);
+      } else if (bindings_[i].nullAsEmpty && std::holds_alternative<std::monostate>(cell)) {
+        values[i].text.clear();
       } else {
         ok = ConvertToText(cell, bindings_[i].maxChars, values[i].text);
       }

@@ -15,6 +15,9 @@ struct Binding {
   enum class Kind { Int32, Text };
   Kind kind = Kind::Int32;
   std::size_t maxChars = 50;
+  // A text column that other programs leave NULL when it is not used: NULL reads as an
+  // empty text instead of making the row unreadable.
+  bool nullAsEmpty = false;
 };
 
 struct BoundValue {
