@@ -1,3 +1,4 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -9,7 +10,6 @@
 #include "orders/StoreRoute.h"
 #include "orders/TurnEntryDatabase.h"
 #include "starmap/LoadEmpireDatabase.h"
-#include "store/JetWriter.h"
 #include "support/Fixtures.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
@@ -20,20 +20,13 @@ namespace {
 using store::Cell;
 using store::Row;
 using store::StoreError;
+using testing::FixtureFormat;
 using testing::TempDir;
 using Ints = std::vector<std::int32_t>;
 
-std::vector<testing::FixtureColumn> OrderColumns(std::size_t count = kOrderColumns) {
-  std::vector<testing::FixtureColumn> c = {
-      {"Empire", "INTEGER"}, {"Code", "TEXT"}, {"Number", "INTEGER"}};
-  while (c.size() < count) c.push_back({"Arg" + std::to_string(c.size() - 2), "TEXT"});
-  c.resize(count);
-  return c;
-}
-
-// A full "Orders" row: empire, code, number, fleet "12" and blanks.
-Row Order(Cell empire, Cell code, Cell number) {
-  Row row(kOrderColumns, Cell{std::string(" ")});
+// An "Orders" row: empire, code, number, fleet "12" and blanks.
+Row Order(Cell empire, Cell code, Cell number, std::size_t columns = kOrderColumns) {
+  Row row(columns, Cell{std::string(" ")});
   row[0] = std::move(empire), row[1] = std::move(code), row[2] = std::move(number);
   row[3] = std::string("12");
   return row;
@@ -41,16 +34,18 @@ Row Order(Cell empire, Cell code, Cell number) {
 
 Row Fleet(Cell empire, Cell number) { return {std::move(empire), std::move(number), "x"}; }
 
-void WriteFleets(const std::string& path, const std::vector<Row>& rows) {
-  testing::WriteTable(testing::FixtureFormat::Sqlite, path, "Fleets",
-                      {{"Empire", "INTEGER"}, {"Fleet", "INTEGER"}, {"Name", "TEXT"}}, rows);
-}
-
-std::string TurnDb(const TempDir& dir, const std::vector<Row>& orders,
-                   const std::vector<Row>& fleets = {}) {
-  const std::string path = dir.File("turn.db");
-  testing::WriteTable(testing::FixtureFormat::Sqlite, path, "Orders", OrderColumns(), orders);
-  WriteFleets(path, fleets);
+// Writes "Fleets" and, unless columns is 0, a table "Orders" that many columns wide whose
+// third column has numberType.
+std::string WriteTurnDb(const std::string& path, const std::vector<Row>& orders,
+                        const std::vector<Row>& fleets = {},
+                        FixtureFormat format = FixtureFormat::Sqlite,
+                        std::size_t columns = kOrderColumns, const char* numberType = "INTEGER") {
+  std::vector<testing::FixtureColumn> c = {
+      {"Empire", "INTEGER"}, {"Code", "TEXT"}, {"Number", numberType}};
+  while (c.size() < columns) c.push_back({"Arg" + std::to_string(c.size() - 2), "TEXT"});
+  if (columns > 0) testing::WriteTable(format, path, "orders", c, orders);
+  testing::WriteTable(format, path, "Fleets",
+                      {{"Empire", "INTEGER"}, {"Fleet", "INTEGER"}, {"Name", "TEXT"}}, fleets);
   return path;
 }
 
@@ -73,11 +68,7 @@ std::unique_ptr<sqlite3, int (*)(sqlite3*)> Connect(const std::string& path,
   return {db, sqlite3_close};
 }
 
-std::vector<OrderRow> SomeOrders(int count) {
-  std::vector<OrderRow> rows;
-  for (int i = 0; i < count; ++i) rows.push_back({7, "MOVE", 500 + 10 * i, "12", "Alpha", "17"});
-  return rows;
-}
+const std::vector<OrderRow> kFiveOrders(5, {7, "MOVE", 500, "12", "Alpha", "17"});
 
 std::string Codes(const std::vector<OrderRow>& rows) {
   std::string s;
@@ -86,57 +77,79 @@ std::string Codes(const std::vector<OrderRow>& rows) {
   return s;
 }
 
-TEST(TurnEntryDatabaseTest, HighestOrderNumberCountsOnlyTheEmpiresPositiveNumbers) {
-  const std::pair<std::vector<Row>, std::int32_t> cases[] = {
-      {{}, 0},
-      {{Order(4, "MOVE", 50)}, 0},
-      {{Order(3, "MOVE", 0), Order(3, "WARP", -20)}, 0},
-      {{Order(3, "MOVE", 230), Order(4, "MOVE", 900)}, 230},
-      {{Order(3, "A", 40), Order(3, "B", 230), Order(3, "C", 100)}, 230},
-      {{Order(3, "A", 2147483647)}, 2147483647},
-  };
-  for (const auto& [orders, expected] : cases) {
-    TempDir dir;
-    TurnEntryDatabase db(TurnDb(dir, orders));
-    StoreError err;
-    EXPECT_EQ(db.HighestOrderNumber(3, err), expected) << orders.size();
-    EXPECT_FALSE(err.Failed()) << err.reason;
-  }
-}
+class TurnEntryFormatTest : public ::testing::TestWithParam<FixtureFormat> {};
 
-TEST(TurnEntryDatabaseTest, UnreadableRowsAreSkippedAndLaterRowsStillCount) {
+// Only the empire's positive numbers count; unreadable rows are skipped and counted, and
+// later rows still count. Orders are written by position into a table with one column
+// more than bound and a name in another case, texts cut to 50 characters.
+TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
   TempDir dir;
-  TurnEntryDatabase db(
-      TurnDb(dir,
-             {Order(3, "MOVE", 100), Order(3, std::monostate{}, 900),
-              Order(3, std::string(51, 'x'), 800), Order(3, "MOVE", "n/a"), Order(3, "MOVE", 7.5),
-              Order(3, "MOVE", 5000000000), Order(3, "WARP", 150)},
-             {Fleet(3, 12), Fleet(4, 7), Fleet(3, std::monostate{}), Fleet(3, 5), Fleet(3, 12)}));
+  std::vector<Row> orders = {Order(3, "MOVE", 100, 55),
+                             Order(3, std::monostate{}, 900, 55),
+                             Order(3, std::string(51, 'x'), 800, 55),
+                             Order(3, "MOVE", 0, 55),
+                             Order(3, "WARP", -20, 55),
+                             Order(4, "MOVE", 900, 55),
+                             Order(6, "A", 2147483647, 55),
+                             Order(3, "WARP", 150, 55)};
+  // Only SQLite keeps a text, a fraction or a 64-bit number in a number column.
+  const bool sqlite = GetParam() == FixtureFormat::Sqlite;
+  if (sqlite) {
+    for (Cell n : {Cell{"n/a"}, Cell{7.5}, Cell{std::int64_t{5000000000}}})
+      orders.insert(orders.begin() + 1, Order(3, "MOVE", n, 55));
+  }
+  const std::string path = WriteTurnDb(
+      dir.File("turn.db"), orders,
+      {Fleet(3, 12), Fleet(4, 7), Fleet(3, std::monostate{}), Fleet(3, 5), Fleet(3, 12)},
+      GetParam(), 55);
+  TurnEntryDatabase db(path);
   StoreError err;
+  EXPECT_TRUE(db.Check(err)) << err.reason;
   EXPECT_EQ(db.HighestOrderNumber(3, err), 150);
-  EXPECT_EQ(db.LastSkippedRows(), 5);
+  EXPECT_EQ(db.LastSkippedRows(), sqlite ? 5 : 2);
+  EXPECT_EQ(db.HighestOrderNumber(4, err), 900);
+  EXPECT_EQ(db.HighestOrderNumber(5, err), 0);
+  EXPECT_EQ(db.HighestOrderNumber(6, err), 2147483647);
   EXPECT_EQ(db.ListFleets(3, err), (Ints{12, 5, 12}));  // table order, repeats kept
   EXPECT_EQ(db.LastSkippedRows(), 1);
   EXPECT_EQ(db.ListFleets(4, err), (Ints{7}));
-  EXPECT_EQ(db.ListFleets(5, err), (Ints{}));
   EXPECT_FALSE(err.Failed()) << err.reason;
+
+  const std::string umlauts = std::string(49, 'u') + "\xC3\xA4\xC3\xB6";  // 51 characters
+  // A duplicate (empire, number) is the table's business.
+  ASSERT_TRUE(db.InsertOrders(
+      {{3, "MOVE", 150, "12", "Alpha", "17"}, {-1, "SURV", 160, std::string(60, 'n'), "", umlauts}},
+      err))
+      << err.reason;
+  EXPECT_EQ(db.HighestOrderNumber(3, err), 150);
+  EXPECT_EQ(db.HighestOrderNumber(-1, err), 160);
+  const auto rows = ReadRows(path, "Orders");
+  ASSERT_EQ(rows.size(), orders.size() + 2);
+  Row expected = Order(3, "MOVE", 150, 55);
+  expected[4] = std::string("Alpha"), expected[5] = std::string("17"), expected[54] = {};
+  EXPECT_EQ(rows[rows.size() - 2], expected);
+  expected = Order(-1, "SURV", 160, 55);
+  expected[3] = std::string(50, 'n'), expected[4] = std::string(), expected[54] = {};
+  expected[5] = umlauts.substr(0, 51);
+  EXPECT_EQ(rows.back(), expected);
 }
 
+INSTANTIATE_TEST_SUITE_P(Formats, TurnEntryFormatTest,
+                         ::testing::ValuesIn(testing::AllFixtureFormats()),
+                         [](const auto& info) { return testing::FormatName(info.param); });
+
 TEST(TurnEntryDatabaseTest, BadFilesFailCleanlyAndAreNeverWritten) {
-  const auto orders = [](std::size_t columns, const char* numberType) {
-    return [=](const std::string& p) {
-      auto cols = OrderColumns(columns);
-      cols[2].type = numberType;
-      testing::WriteTable(testing::FixtureFormat::Sqlite, p, "Orders", cols, {});
-      WriteFleets(p, {});
-    };
+  using Make = std::function<void(const std::string&)>;
+  const auto orders = [](std::size_t columns, const char* type) -> Make {
+    return
+        [=](const std::string& p) { WriteTurnDb(p, {}, {}, FixtureFormat::Sqlite, columns, type); };
   };
-  struct Case {
+  const struct {
     const char* what;
-    std::function<void(const std::string&)> make;  // null: no file
+    Make make;  // null: no file
     store::HResult code;
     const char* reasonPart;
-  } const cases[] = {
+  } cases[] = {
       {"missing", nullptr, store::E_FAIL, "no such file"},
       {"folder", [](const std::string& p) { std::filesystem::create_directory(p); }, store::E_FAIL,
        "folder"},
@@ -144,8 +157,7 @@ TEST(TurnEntryDatabaseTest, BadFilesFailCleanlyAndAreNeverWritten) {
        "not a Jet"},
       {"empty", [](const std::string& p) { testing::WriteFile(p, ""); }, store::E_FAIL,
        "not a Jet"},
-      {"no Orders", [](const std::string& p) { WriteFleets(p, {}); }, store::DB_E_NOTABLE,
-       "Orders"},
+      {"no Orders", orders(0, "INTEGER"), store::DB_E_NOTABLE, "Orders"},
       {"53 columns", orders(53, "INTEGER"), store::DB_E_BADORDINAL, "53 columns"},
       {"binary column", orders(54, "BLOB"), store::DB_E_UNSUPPORTEDCONVERSION, "binary"},
   };
@@ -161,7 +173,7 @@ TEST(TurnEntryDatabaseTest, BadFilesFailCleanlyAndAreNeverWritten) {
     EXPECT_EQ(db.HighestOrderNumber(3, read), 0);
     EXPECT_EQ(read.code, c.code) << read.reason;
     EXPECT_FALSE(db.Check(check));
-    EXPECT_FALSE(db.InsertOrders(SomeOrders(2), insert));
+    EXPECT_FALSE(db.InsertOrders(kFiveOrders, insert));
     EXPECT_EQ(insert.code, c.code) << insert.reason;
     EXPECT_NE(insert.reason.find(c.reasonPart), std::string::npos) << insert.reason;
     EXPECT_EQ(std::filesystem::exists(path), existed);
@@ -169,43 +181,18 @@ TEST(TurnEntryDatabaseTest, BadFilesFailCleanlyAndAreNeverWritten) {
   }
 }
 
-TEST(TurnEntryDatabaseTest, InsertWritesEveryColumnByPositionAndCutsLongTexts) {
-  TempDir dir;
-  const std::string path = dir.File("turn.db");
-  // One column more than bound, and a name in another case: still found, still by position.
-  testing::WriteTable(testing::FixtureFormat::Sqlite, path, "orders", OrderColumns(55),
-                      {Order(5, "MOVE", 30)});
-  const std::string umlauts = std::string(49, 'u') + "\xC3\xA4\xC3\xB6";  // 51 characters
-  TurnEntryDatabase db(path);
-  StoreError err;
-  ASSERT_TRUE(db.InsertOrders(
-      {{5, "MOVE", 30, "12", "Alpha", "17"}, {-1, "SURV", -40, std::string(60, 'n'), "", umlauts}},
-      err))
-      << err.reason;
-  const auto rows = ReadRows(path, "Orders");
-  ASSERT_EQ(rows.size(), 3u);  // a duplicate (empire, number) is the table's business
-  Row expected = Order(5, "MOVE", 30);
-  expected[4] = std::string("Alpha"), expected[5] = std::string("17");
-  expected.push_back(std::monostate{});
-  EXPECT_EQ(rows[1], expected);
-  expected = Order(-1, "SURV", -40);
-  expected[3] = std::string(50, 'n'), expected[4] = std::string(),
-  expected[5] = umlauts.substr(0, 51);
-  expected.push_back(std::monostate{});
-  EXPECT_EQ(rows[2], expected);
-}
-
 TEST(TurnEntryDatabaseTest, AStoreThatFailsHalfWayLeavesTheTableAsItWas) {
   for (int failAt : {1, 3, 5}) {
     TempDir dir;
-    const std::string path = TurnDb(dir, {Order(7, "MOVE", 10), Order(7, "WARP", 20)});
+    const std::string path =
+        WriteTurnDb(dir.File("turn.db"), {Order(7, "MOVE", 10), Order(7, "WARP", 20)});
     Connect(path,
-            "CREATE TRIGGER full BEFORE INSERT ON Orders WHEN (SELECT count(*) FROM Orders) >= " +
-                std::to_string(1 + failAt) +
-                " BEGIN SELECT RAISE(ABORT, 'the table is full'); END");
+            fmt::format("CREATE TRIGGER full BEFORE INSERT ON Orders WHEN (SELECT count(*) "
+                        "FROM Orders) >= {} BEGIN SELECT RAISE(ABORT, 'the table is full'); END",
+                        1 + failAt));
     const auto before = ReadRows(path, "Orders");
     StoreError err;
-    EXPECT_FALSE(TurnEntryDatabase(path).InsertOrders(SomeOrders(5), err));
+    EXPECT_FALSE(TurnEntryDatabase(path).InsertOrders(kFiveOrders, err));
     EXPECT_NE(err.reason.find("the table is full"), std::string::npos) << err.reason;
     EXPECT_EQ(ReadRows(path, "Orders"), before) << failAt;
   }
@@ -213,14 +200,14 @@ TEST(TurnEntryDatabaseTest, AStoreThatFailsHalfWayLeavesTheTableAsItWas) {
 
 TEST(TurnEntryDatabaseTest, ALockedFileMakesCallsWaitThenFailWithoutWriting) {
   TempDir dir;
-  const std::string path = TurnDb(dir, {Order(7, "MOVE", 10)});
+  const std::string path = WriteTurnDb(dir.File("turn.db"), {Order(7, "MOVE", 10)});
   TurnEntryDatabase db(path);
   StoreError err;
   {
     auto writer = Connect(path,
                           "BEGIN IMMEDIATE; INSERT INTO Orders SELECT * FROM Orders; "
                           "UPDATE Orders SET Number = 20 WHERE rowid = 2");
-    EXPECT_FALSE(db.InsertOrders(SomeOrders(3), err));
+    EXPECT_FALSE(db.InsertOrders(kFiveOrders, err));
     EXPECT_NE(err.reason.find("locked; another program"), std::string::npos) << err.reason;
     sqlite3_exec(writer.get(), "COMMIT", nullptr, nullptr, nullptr);
   }
@@ -235,62 +222,13 @@ TEST(TurnEntryDatabaseTest, ALockedFileMakesCallsWaitThenFailWithoutWriting) {
   EXPECT_EQ(ReadRows(path, "Orders").size(), 2u);
 }
 
-TEST(TurnEntryDatabaseTest, JetFilesAreReadAndWritten) {
-  TempDir dir;
-  const std::string path = dir.File("turn.mdb");
-  using store::JetColumnType;
-  store::JetTableSpec orders{"Orders",
-                             {{"Empire"}, {"Code", JetColumnType::Text, 50}, {"Number"}},
-                             {Order(3, "MOVE", 230)}};
-  // One column more than bound, as in the SQLite case.
-  for (int i = 1; i <= 52; ++i)
-    orders.columns.push_back({"Arg" + std::to_string(i), JetColumnType::Text, 50});
-  orders.rows[0].push_back(std::monostate{});
-  const store::JetTableSpec fleets{
-      "Fleets", {{"Empire"}, {"Fleet"}, {"Name", JetColumnType::Text, 50}}, {Fleet(3, 15)}};
-  ASSERT_FALSE(store::CreateJetDatabase(path, store::JetVersion::Jet4, {orders, fleets}).Failed());
-  TurnEntryDatabase db(path);
-  StoreError err;
-  EXPECT_TRUE(db.Check(err)) << err.reason;
-  EXPECT_EQ(db.HighestOrderNumber(3, err), 230);
-  EXPECT_EQ(db.ListFleets(3, err), (Ints{15}));
-  ASSERT_TRUE(db.InsertOrders(
-      {{3, "MOVE", 240, "15", "Sol", "1001"}, {3, "WARP", 250, "15", " ", " "}}, err))
-      << err.reason;
-  EXPECT_EQ(db.HighestOrderNumber(3, err), 250);
-  const auto rows = ReadRows(path, "Orders");
-  ASSERT_EQ(rows.size(), 3u);
-  Row expected = Order(3, "MOVE", 240);
-  expected[3] = std::string("15"), expected[4] = std::string("Sol"),
-  expected[5] = std::string("1001");
-  expected.push_back(std::monostate{});
-  EXPECT_EQ(rows[1], expected);
-}
-
-// One ConvoySink run over the given jumps (start system, warp point id, empires knowing it).
-struct Jump {
-  std::string system;
-  std::int32_t id;
-  std::set<std::int32_t> empires;
-};
-std::pair<std::string, std::vector<OrderRow>> RunSink(std::int32_t start, bool survey,
-                                                      bool backSurvey,
-                                                      const std::vector<Jump>& jumps,
-                                                      const SystemEmpireSet& systemEmpire = {}) {
-  StringOutputBox box;
-  box.SetText("old text");
-  ConvoySink sink(box, 7, start, "12", survey, backSurvey);
-  sink.Clear();
-  for (const auto& j : jumps)
-    sink.WarpStep(j.system, "Elsewhere", j.id, 'C', j.empires, 99, systemEmpire);
-  return {box.Text(), sink.Orders()};
-}
-
-TEST(ConvoySinkTest, SurveyOrdersFollowTheLoadedDataOfTheStartSystem) {
-  struct Case {
+// The SURV orders follow the empire data as loaded for the start system and the warp
+// point; the destination's and other empires' pairs must not count for "SS".
+TEST(ConvoySinkTest, SurveyOrders) {
+  const struct {
     bool survey, backSurvey, systemKnown, warpPointKnown;
     const char* codes;
-  } const cases[] = {
+  } cases[] = {
       {true, false, true, true, "MOVE10 WARP20"},
       {true, true, true, true, "MOVE10 WARP20"},
       {true, false, true, false, "MOVE10 SURV20 WARP30"},
@@ -299,40 +237,16 @@ TEST(ConvoySinkTest, SurveyOrdersFollowTheLoadedDataOfTheStartSystem) {
       {false, true, false, false, "MOVE10 WARP20"},  // back-SURV without survey means nothing
   };
   for (const auto& c : cases) {
-    // The destination's and other empires' pairs must not count for "SS".
     SystemEmpireSet known = {{"Elsewhere", 7}, {"Alpha", 3}};
     if (c.systemKnown) known.insert({"Alpha", 7});
-    const std::set<std::int32_t> empires =
-        c.warpPointKnown ? std::set<std::int32_t>{3, 7} : std::set<std::int32_t>{3};
-    EXPECT_EQ(Codes(RunSink(10, c.survey, c.backSurvey, {{"Alpha", 4, empires}}, known).second),
-              c.codes);
+    StringOutputBox box;
+    ConvoySink sink(box, 7, 10, "12", c.survey, c.backSurvey);
+    sink.Clear();
+    sink.WarpStep("Alpha", "Elsewhere", -4, 'C', c.warpPointKnown ? std::set{3, 7} : std::set{3},
+                  99, known);
+    EXPECT_EQ(Codes(sink.Orders()), c.codes);
+    EXPECT_NE(box.Text().find(", 12, Alpha, -4\r\n"), std::string::npos) << box.Text();
   }
-  const auto [text, rows] =
-      RunSink(10, false, false, {{"A", 1, {7}}, {"B", -5, {7}}, {"C", 3, {7}}});
-  EXPECT_EQ(Codes(rows), "MOVE10 WARP20 MOVE30 WARP40 MOVE50 WARP60");
-  EXPECT_EQ(rows[2].argument3, "-5");
-  EXPECT_NE(text.find("7, MOVE, 30, 12, B, -5\r\n"), std::string::npos);
-}
-
-TEST(ConvoySinkTest, ConvoyLinesFrameTheFailureAndNumbersPastTheColumnAreFlagged) {
-  StringOutputBox box;
-  box.SetText("previous output");
-  ConvoySink sink(box, 3, 2147483630, "1234", false, false);
-  sink.Clear();
-  sink.WriteConvoyOrder("Sol -> Vega");
-  sink.Clear();  // the search's own Clear must not wipe the first line
-  sink.AppendText("Sol -> Vega\r\n\r\n");
-  sink.ReportFailure("Search terminated. Did not find goal state!\r\n\r\n");
-  sink.SystemStep("Vega");
-  sink.WriteConvoyOrder("Sol -> Vega");
-  EXPECT_FALSE(sink.NumberingOverflowed());
-  EXPECT_EQ(
-      box.Text(),
-      "3, CNVR, 2147483630, Sol -> Vega\r\nSearch terminated. Did not find goal state!\r\n\r\n"
-      "Vega\r\n3, CNVR, 2147483640, Sol -> Vega\r\n");
-  sink.WriteConvoyOrder("x");
-  EXPECT_TRUE(sink.NumberingOverflowed());
-  EXPECT_TRUE(box.Text().ends_with("3, CNVR, 2147483650, x\r\n"));
 }
 
 // Records what would be stored; fails when told to.
@@ -343,10 +257,8 @@ class FakeStore final : public TurnEntryStore {
   bool Check(StoreError&) override { return true; }
   bool InsertOrders(const std::vector<OrderRow>& rows, StoreError& err) override {
     ++calls;
-    if (failWith.empty())
-      stored = rows;
-    else
-      err = {store::E_FAIL, failWith};
+    if (!failWith.empty()) err = {store::E_FAIL, failWith};
+    if (failWith.empty()) stored = rows;
     return failWith.empty();
   }
   int calls = 0;
@@ -358,19 +270,18 @@ class StoreRouteTest : public ::testing::Test {
  protected:
   void Load(const std::vector<testing::EmpireRow>& rows) {
     const std::string path = dir_.File("empire.db");
-    testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, path, rows);
+    testing::WriteEmpireFile(FixtureFormat::Sqlite, path, rows);
     starMap_.databaseFiles = {path};
     StringOutputBox loadText;
     ASSERT_TRUE(ReadEmpireFiles(starMap_, loadText).ok) << loadText.Text();
   }
-  static ConvoyValues Values(bool convoy, bool survey, bool back, std::int32_t empire,
-                             std::int32_t start) {
+  StoreRouteResult Run(const std::string& to, const std::string& visit, bool convoy, bool survey,
+                       std::int32_t empire, std::int32_t start, TurnEntryStore& store) {
     ConvoyValues v;
-    v.convoy = convoy, v.survey = survey, v.backSurvey = back, v.empire = empire,
-    v.startOrder = start;
+    v.convoy = convoy, v.survey = v.backSurvey = survey, v.empire = empire, v.startOrder = start;
     v.fleet = convoy ? "1234" : "12";
     v.name = "Alpha -> Beta";
-    return v;
+    return StoreRoute(starMap_, "Alpha", to, visit, v, store, output_);
   }
   TempDir dir_;
   StarMap starMap_;
@@ -379,10 +290,9 @@ class StoreRouteTest : public ::testing::Test {
 
 TEST_F(StoreRouteTest, WorkedExampleIsStoredRowForRowAndLineForLine) {
   Load({{1, 3, "Alpha", "BetaA", 17}, {2, 7, "Gamma", "DeltaB", 30}});
-  const std::string path = TurnDb(dir_, {Order(7, "MOVE", 90)});
+  const std::string path = WriteTurnDb(dir_.File("turn.db"), {Order(7, "MOVE", 90)});
   TurnEntryDatabase db(path);
-  const auto result = StoreRoute(starMap_, "Alpha", "Beta", "[none]",
-                                 Values(false, true, true, 7, 100), db, output_);
+  const auto result = Run("Beta", "[none]", false, true, 7, 100, db);
   EXPECT_TRUE(result.stored);
   EXPECT_EQ(result.ordersStored, 5);
   EXPECT_EQ(output_.Text(),
@@ -396,122 +306,104 @@ TEST_F(StoreRouteTest, WorkedExampleIsStoredRowForRowAndLineForLine) {
     if (i == 1) expected[4] = std::string("Alpha"), expected[5] = std::string("17");
     EXPECT_EQ(rows[i + 1], expected) << i;
   }
-
+  // The same jump in Move mode.
   FakeStore store;
-  StoreRoute(starMap_, "Alpha", "Beta", "[none]", Values(false, false, false, 7, 100), store,
-             output_);
+  Run("Beta", "[none]", false, false, 7, 100, store);
   EXPECT_EQ(output_.Text(), "7, MOVE, 100, 12, Alpha, 17\r\n7, WARP, 110, 12\r\n");
   EXPECT_EQ(store.stored, (std::vector<OrderRow>{{7, "MOVE", 100, "12", "Alpha", "17"},
                                                  {7, "WARP", 110, "12", " ", " "}}));
 }
 
 TEST_F(StoreRouteTest, AVisitedSystemDoesNotBreakTheNumbering) {
-  Load({{1, 7, "A", "BB", 1}, {2, 7, "B", "CB", 2}, {3, 7, "A", "CQ", 3}});
+  Load({{1, 7, "Alpha", "BetaB", 1}, {2, 7, "Beta", "GammaB", 2}, {3, 7, "Alpha", "GammaQ", 3}});
   FakeStore store;
-  EXPECT_TRUE(
-      StoreRoute(starMap_, "A", "C", "B", Values(false, false, false, 7, 10), store, output_)
-          .stored);
-  EXPECT_EQ(
-      output_.Text(),
-      "7, MOVE, 10, 12, A, 1\r\n7, WARP, 20, 12\r\n7, MOVE, 30, 12, B, 2\r\n7, WARP, 40, 12\r\n");
+  EXPECT_TRUE(Run("Gamma", "Beta", false, false, 7, 10, store).stored);
+  EXPECT_EQ(output_.Text(),
+            "7, MOVE, 10, 12, Alpha, 1\r\n7, WARP, 20, 12\r\n7, MOVE, 30, 12, Beta, 2\r\n"
+            "7, WARP, 40, 12\r\n");
   EXPECT_EQ(Codes(store.stored), "MOVE10 WARP20 MOVE30 WARP40");
 }
 
+// Nothing is stored for a route not found, empire data that cannot be opened (a failure
+// text without a line break of its own), or numbers past the column's range (the last
+// one that fits is stored); a store that refuses the orders is reported at the end.
 TEST_F(StoreRouteTest, FailedRunsStoreNothing) {
   Load({{1, 3, "Alpha", "BetaA", 17}, {2, 3, "Gamma", "AlphaA", 18}});
   FakeStore store;
-  auto result = StoreRoute(starMap_, "Alpha", "Gamma", "[none]", Values(true, false, false, 7, 100),
-                           store, output_);
-  EXPECT_FALSE(result.stored);
+  EXPECT_FALSE(Run("Gamma", "[none]", true, false, 7, 100, store).stored);
   EXPECT_EQ(output_.Text(),
             "7, CNVR, 100, Alpha -> Beta\r\nSearch terminated. Did not find goal state!\r\n\r\n"
             "7, CNVR, 110, Alpha -> Beta\r\nNo orders were stored.\r\n");
-  // Empire data that cannot be opened: that failure text has no line break of its own.
-  starMap_.databaseFiles.insert(dir_.File("gone.db"));
-  result = StoreRoute(starMap_, "Alpha", "Beta", "[none]", Values(false, false, false, 7, 100),
-                      store, output_);
-  EXPECT_TRUE(result.route.error.Failed());
-  EXPECT_EQ(output_.Text(), "failed with hr=-2147467259\r\nNo orders were stored.\r\n");
+  EXPECT_FALSE(Run("Beta", "[none]", true, false, 3, 2147483630, store).stored);
+  EXPECT_EQ(output_.Text(),
+            "3, CNVR, 2147483630, Alpha -> Beta\r\n3, MOVE, 2147483640, 1234, Alpha, 17\r\n"
+            "3, WARP, 2147483650, 1234\r\n3, CNVR, 2147483660, Alpha -> Beta\r\n"
+            "Could not store the orders: the order numbers would run past 2147483647\r\n");
   EXPECT_EQ(store.calls, 0);
-}
+  EXPECT_TRUE(Run("Beta", "[none]", false, false, 3, 2147483637, store).stored);
+  EXPECT_EQ(Codes(store.stored), "MOVE2147483637 WARP2147483647");
 
-TEST_F(StoreRouteTest, AStoreThatCannotBeWrittenIsReportedAtTheEnd) {
-  Load({{1, 3, "Alpha", "BetaA", 17}});
-  FakeStore store;
   store.failWith = "turn.db: database is locked";
-  const auto result = StoreRoute(starMap_, "Alpha", "Beta", "[none]",
-                                 Values(true, false, false, 3, 10), store, output_);
-  EXPECT_FALSE(result.stored);
-  EXPECT_EQ(result.storeError.reason, store.failWith);
+  const auto refused = Run("Beta", "[none]", true, false, 3, 10, store);
+  EXPECT_FALSE(refused.stored);
+  EXPECT_EQ(refused.storeError.reason, store.failWith);
   EXPECT_EQ(
       output_.Text(),
       "3, CNVR, 10, Alpha -> Beta\r\n3, MOVE, 20, 1234, Alpha, 17\r\n3, WARP, 30, 1234\r\n"
       "3, CNVR, 40, Alpha -> Beta\r\nCould not store the orders: turn.db: database is locked\r\n");
-  store.failWith.clear();
-  EXPECT_FALSE(StoreRoute(starMap_, "Alpha", "Beta", "[none]",
-                          Values(true, false, false, 3, 2147483640), store, output_)
-                   .stored);
-  EXPECT_EQ(store.calls, 1);  // numbers past the column's range never reach the store
+
+  starMap_.databaseFiles.insert(dir_.File("gone.db"));
+  const auto unreadable = Run("Beta", "[none]", false, false, 7, 100, store);
+  EXPECT_TRUE(unreadable.route.error.Failed());
+  EXPECT_EQ(output_.Text(), "failed with hr=-2147467259\r\nNo orders were stored.\r\n");
+  EXPECT_EQ(store.calls, 2);
 }
 
-class CliStoreRouteTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!std::getenv("LANEWRIGHT_BINARY")) GTEST_SKIP() << "LANEWRIGHT_BINARY not set";
-    testing::WriteEmpireFile(
-        testing::FixtureFormat::Sqlite, empire_,
-        {{1, 3, "Sol", "VegaA", 1001}, {2, 3, "Vega", "SolA", 1002}, {3, 7, "Deneb", "?RB", 1003}});
-    ASSERT_EQ(testing::RunLanewright({"init-turn-db", turnDb_}).exitCode, 0);
-    Connect(turnDb_,
-            "INSERT INTO Orders (Empire, \"Order Code\", \"Order Number\") VALUES (3, 'MOVE', 230);"
-            "INSERT INTO Fleets VALUES (3, 15, 'Scouts')");
-  }
-  testing::ProcessResult Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"store-route", "--turn-db", turnDb_});
-    args.push_back(empire_);
+TEST(CliStoreRouteTest, ExitCodesAndNothingStoredOnFailure) {
+  TempDir dir;
+  const std::string empire = dir.File("empire3.db"), turnDb = dir.File("turn.db");
+  testing::WriteEmpireFile(
+      FixtureFormat::Sqlite, empire,
+      {{1, 3, "Sol", "VegaA", 1001}, {2, 3, "Vega", "SolA", 1002}, {3, 7, "Deneb", "?RB", 1003}});
+  ASSERT_EQ(testing::RunLanewright({"init-turn-db", turnDb}).exitCode, 0);
+  Connect(turnDb,
+          "INSERT INTO Orders (Empire, \"Order Code\", \"Order Number\") VALUES (3, 'MOVE', 230);"
+          "INSERT INTO Fleets VALUES (3, 15, 'Scouts')");
+  const auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"store-route", "--turn-db", turnDb, "--from", "Sol"});
+    args.push_back(empire);
     return testing::RunLanewright(args);
-  }
-  TempDir dir_;
-  std::string empire_ = dir_.File("empire3.db"), turnDb_ = dir_.File("turn.db");
-};
-
-TEST_F(CliStoreRouteTest, StoresAConvoyWithTheDefaults) {
-  const auto r = Run({"--from", "Sol", "--to", "Vega", "--empire", "3"});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "3, CNVR, 240, Sol -> Vega\n3, MOVE, 250, 1234, Sol, 1001\n3, WARP, 260, 1234\n3, "
-            "CNVR, 270, Sol -> Vega\n");
-  EXPECT_EQ(ReadRows(turnDb_, "Orders").size(), 5u);
-}
-
-TEST_F(CliStoreRouteTest, ExitCodesAndNothingStoredOnFailure) {
-  const std::pair<std::vector<std::string>, int> cases[] = {
-      {{"--to", "XR", "--survey", "15", "--start-order", "10", "--by", "fuel"}, 1},  // no route
-      {{"--to", "Vega", "--move", "16"}, 2},   // not a fleet of 3
-      {{"--to", "Vega", "--empire", "4"}, 2},  // not a loaded empire
-      {{"--to", "Nowhere"}, 2},
-      {{"--to", "Vega", "--move", "15", "--convoy", "x"}, 64},
-      {{"--to", "Vega", "--by", "speed"}, 64},
   };
-  const auto before = testing::ReadFile(turnDb_);
-  for (auto [args, exitCode] : cases) {
-    if (std::find(args.begin(), args.end(), "--empire") == args.end())
-      args.insert(args.end(), {"--empire", "3"});
-    args.insert(args.begin(), {"--from", "Sol"});
-    const auto r = Run(args);
-    EXPECT_EQ(r.exitCode, exitCode) << args[3] << r.err;
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{"--to", "XR", "--survey", "15", "--start-order", "10", "--by", "fuel", "--empire", "3"},
+       1},                                                     // no route
+      {{"--to", "Vega", "--move", "16", "--empire", "3"}, 2},  // not a fleet of 3
+      {{"--to", "Vega", "--empire", "4"}, 2},                  // not a loaded empire
+      {{"--to", "Nowhere", "--empire", "3"}, 2},
+      {{"--to", "Vega", "--move", "15", "--convoy", "x", "--empire", "3"}, 64},
+      {{"--to", "Vega", "--by", "speed", "--empire", "3"}, 64},
+      {{"--to", "Vega"}, 64},  // no --empire
+  };
+  const auto before = testing::ReadFile(turnDb);
+  for (const auto& [args, exitCode] : cases) {
+    const auto r = run(args);
+    EXPECT_EQ(r.exitCode, exitCode) << args[1] << r.err;
     EXPECT_EQ(r.out.ends_with("\nNo orders were stored.\n"), exitCode == 1) << r.out;
   }
-  EXPECT_EQ(Run({"--from", "Sol", "--to", "Vega"}).exitCode, 64);  // no --empire
-  EXPECT_EQ(testing::ReadFile(turnDb_), before);
-
-  const auto exists = testing::RunLanewright({"init-turn-db", turnDb_});
+  const auto exists = testing::RunLanewright({"init-turn-db", turnDb});
   EXPECT_EQ(exists.exitCode, 2);
   EXPECT_NE(exists.err.find("already exists"), std::string::npos) << exists.err;
-  EXPECT_EQ(testing::ReadFile(turnDb_), before);
+  EXPECT_EQ(testing::ReadFile(turnDb), before);
 
-  std::filesystem::remove(turnDb_);
-  const auto missing = Run({"--from", "Sol", "--to", "Vega", "--empire", "3"});
+  const auto stored = run({"--to", "Vega", "--empire", "3"});  // a convoy by default
+  EXPECT_EQ(stored.exitCode, 0) << stored.err;
+  EXPECT_EQ(stored.out,
+            "3, CNVR, 240, Sol -> Vega\n3, MOVE, 250, 1234, Sol, 1001\n3, WARP, 260, 1234\n"
+            "3, CNVR, 270, Sol -> Vega\n");
+  EXPECT_EQ(ReadRows(turnDb, "Orders").size(), 5u);
+
+  std::filesystem::remove(turnDb);
+  const auto missing = run({"--to", "Vega", "--empire", "3"});
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_NE(missing.err.find("no such file"), std::string::npos) << missing.err;
 }
