@@ -84,14 +84,12 @@ class TurnEntryFormatTest : public ::testing::TestWithParam<FixtureFormat> {};
 // more than bound and a name in another case, texts cut to 50 characters.
 TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
   TempDir dir;
-  std::vector<Row> orders = {Order(3, "MOVE", 100, 55),
-                             Order(3, std::monostate{}, 900, 55),
-                             Order(3, std::string(51, 'x'), 800, 55),
-                             Order(3, "MOVE", 0, 55),
-                             Order(3, "WARP", -20, 55),
-                             Order(4, "MOVE", 900, 55),
-                             Order(6, "A", 2147483647, 55),
-                             Order(3, "WARP", 150, 55)};
+  // clang-format off
+  std::vector<Row> orders = {
+      Order(3, "MOVE", 100, 55), Order(3, std::monostate{}, 900, 55),
+      Order(3, std::string(51, 'x'), 800, 55), Order(3, "MOVE", 0, 55), Order(3, "WARP", -20, 55),
+      Order(4, "MOVE", 900, 55), Order(6, "A", 2147483647, 55), Order(3, "WARP", 150, 55)};
+  // clang-format on
   // Only SQLite keeps a text, a fraction or a 64-bit number in a number column.
   const bool sqlite = GetParam() == FixtureFormat::Sqlite;
   if (sqlite) {
@@ -327,7 +325,7 @@ TEST_F(StoreRouteTest, AVisitedSystemDoesNotBreakTheNumbering) {
 // Nothing is stored for a route not found, empire data that cannot be opened (a failure
 // text without a line break of its own), or numbers past the column's range (the last
 // one that fits is stored); a store that refuses the orders is reported at the end.
-TEST_F(StoreRouteTest, FailedRunsStoreNothing) {
+TEST_F(StoreRouteTest, OrdersAreStoredAllOrNothing) {
   Load({{1, 3, "Alpha", "BetaA", 17}, {2, 3, "Gamma", "AlphaA", 18}});
   FakeStore store;
   EXPECT_FALSE(Run("Gamma", "[none]", true, false, 7, 100, store).stored);
