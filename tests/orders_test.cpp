@@ -96,9 +96,16 @@ TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
     for (Cell n : {Cell{"n/a"}, Cell{7.5}, Cell{std::int64_t{5000000000}}})
       orders.insert(orders.begin() + 1, Order(3, "MOVE", n, 55));
   }
+  // Unused arguments and fleet names left NULL by other programs do not hide a row.
+  Row nullArguments = Order(8, "MOVE", 300, 55);
+  nullArguments[3] = nullArguments[40] = std::monostate{};
+  orders.push_back(nullArguments);
+  Row unnamedFleet = Fleet(4, 9);
+  unnamedFleet[2] = std::monostate{};
   const std::string path = WriteTurnDb(
       dir.File("turn.db"), orders,
-      {Fleet(3, 12), Fleet(4, 7), Fleet(3, std::monostate{}), Fleet(3, 5), Fleet(3, 12)},
+      {Fleet(3, 12), Fleet(4, 7), Fleet(3, std::monostate{}), Fleet(3, 5), Fleet(3, 12),
+       unnamedFleet},
       GetParam(), 55);
   TurnEntryDatabase db(path);
   StoreError err;
@@ -108,9 +115,10 @@ TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
   EXPECT_EQ(db.HighestOrderNumber(4, err), 900);
   EXPECT_EQ(db.HighestOrderNumber(5, err), 0);
   EXPECT_EQ(db.HighestOrderNumber(6, err), 2147483647);
+  EXPECT_EQ(db.HighestOrderNumber(8, err), 300);
   EXPECT_EQ(db.ListFleets(3, err), (Ints{12, 5, 12}));  // table order, repeats kept
   EXPECT_EQ(db.LastSkippedRows(), 1);
-  EXPECT_EQ(db.ListFleets(4, err), (Ints{7}));
+  EXPECT_EQ(db.ListFleets(4, err), (Ints{7, 9}));
   EXPECT_FALSE(err.Failed()) << err.reason;
 
   const std::string umlauts = std::string(49, 'u') + "\xC3\xA4\xC3\xB6";  // 51 characters
