@@ -1,24 +1,14 @@
 // The windows, driven as a user would, with the file dialogs and the turn entry database
 // answered in code.
 
-#include <deque>
+#include <QtTest>
+#include <QtWidgets>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSpinBox>
-#include <QtTest>
+#include <utility>
 
 #include "app/gui/AboutDialog.h"
 #include "app/gui/ConvoyDialog.h"
@@ -35,24 +25,19 @@ namespace {
 
 class StubDialogs final : public Dialogs {
  public:
-  std::deque<std::optional<FileChoice>> fileAnswers;  // empty: cancelled
+  std::optional<FileChoice> fileAnswer;  // given once; empty: cancelled
   int fileQuestions = 0;
   std::string lastFolder;
   std::optional<std::string> exportAnswer;
-  int exportQuestions = 0;
   std::function<void(QDialog&)> onExec;
   QStringList execTitles;
 
   std::optional<FileChoice> ChooseEmpireFiles(QWidget*, const std::string& folder) override {
     ++fileQuestions;
     lastFolder = folder;
-    if (fileAnswers.empty()) return std::nullopt;
-    auto answer = fileAnswers.front();
-    fileAnswers.pop_front();
-    return answer;
+    return std::exchange(fileAnswer, std::nullopt);
   }
   std::optional<std::string> ChooseExportTarget(QWidget*, const std::string&) override {
-    ++exportQuestions;
     return exportAnswer;
   }
   int Exec(QDialog& dialog) override {
@@ -77,7 +62,7 @@ class FakeTurnEntry final : public TurnEntryStore {
  public:
   explicit FakeTurnEntry(TurnEntryData& data) : d_(data) {}
   std::int32_t HighestOrderNumber(std::int32_t empire, store::StoreError&) override {
-    return d_.highest.count(empire) ? d_.highest[empire] : 0;
+    return d_.highest[empire];
   }
   std::vector<std::int32_t> ListFleets(std::int32_t empire, store::StoreError&) override {
     ++d_.fleetQueries;
@@ -107,19 +92,17 @@ T* Child(QObject* parent, const char* name) {
 // point (one jump), over Gamma through class A points (cheapest by class), and over Delta
 // and Epsilon through class Q points (no fuel at all). Every warp point has its twin back.
 const std::vector<EmpireRow> kEmpire3 = {
-    {1, 3, "Alpha", "BetaM", 1},     {1, 3, "Beta", "AlphaM", 2},
-    {1, 3, "Alpha", "GammaA", 3},    {1, 3, "Gamma", "AlphaA", 4},
-    {1, 3, "Gamma", "BetaA", 5},     {1, 3, "Beta", "GammaA", 6},
-    {1, 3, "Alpha", "DeltaQ", 7},    {1, 3, "Delta", "AlphaQ", 8},
-    {1, 3, "Delta", "EpsilonQ", 9},  {1, 3, "Epsilon", "DeltaQ", 10},
-    {1, 3, "Epsilon", "BetaQ", 11},  {1, 3, "Beta", "EpsilonQ", 12},
+    {1, 3, "Alpha", "BetaM", 1},      {1, 3, "Beta", "AlphaM", 2},
+    {1, 3, "Alpha", "GammaA", 3},     {1, 3, "Gamma", "AlphaA", 4},
+    {1, 3, "Gamma", "BetaA", 5},      {1, 3, "Beta", "GammaA", 6},
+    {1, 3, "Alpha", "DeltaQ", 7},     {1, 3, "Delta", "AlphaQ", 8},
+    {1, 3, "Delta", "EpsilonQ", 9},   {1, 3, "Epsilon", "DeltaQ", 10},
+    {1, 3, "Epsilon", "BetaQ", 11},   {1, 3, "Beta", "EpsilonQ", 12},
     {1, 3, "Alpha", "aardvarkB", 13}, {1, 3, "aardvark", "AlphaB", 14},
     {1, 3, "aardvark", "?CC", 15},
 };
-const std::vector<EmpireRow> kEmpire7 = {
-    {1, 7, "Beta", "OmegaD", 16}, {1, 7, "Omega", "BetaD", 17},
-};
-
+const std::vector<EmpireRow> kEmpire7 = {{1, 7, "Beta", "OmegaD", 16},
+                                         {1, 7, "Omega", "BetaD", 17}};
 
 }  // namespace
 
@@ -136,7 +119,7 @@ class GuiTest : public QObject {
 
   // A shown main window that has loaded both empire files through the open dialog.
   void OpenWindow() {
-    dialogs_.fileAnswers = {FileChoice{dir_->path().string(), {"empire3.db", "empire7.db"}}};
+    dialogs_.fileAnswer = {FileChoice{dir_->path().string(), {"empire3.db", "empire7.db"}}};
     QVERIFY(window_->Start({}));
     window_->show();
   }
@@ -161,7 +144,7 @@ class GuiTest : public QObject {
   void Route(const char* button) {
     Select("fromList", "Alpha");
     Select("toList", "Beta");
-    Child<QPushButton>(window_.get(), button)->click();
+    Click(button);
   }
   void Click(const char* button) { Child<QPushButton>(window_.get(), button)->click(); }
   void Trigger(const char* action) { Child<QAction>(window_.get(), action)->trigger(); }
@@ -185,37 +168,35 @@ class GuiTest : public QObject {
 
   void cleanup() { window_.reset(); }
 
-  void cancellingTheFirstFileDialogEndsQuietly() {
-    QVERIFY(!window_->Start({}));
-    QCOMPARE(dialogs_.lastFolder, std::string("/data/kolven"));
-    QVERIFY(!window_->isVisible());
-  }
-
   void loadFillsTheListsInTheDesktopsOrder() {
     OpenWindow();
     QCOMPARE(window_->windowTitle(), "Lanewright V2.19");
     QCOMPARE(Output(), QString::fromStdString("multiple dbfiles on path " + dir_->path().string() +
-                                              "\nopening dbfile " + empire3_ +
-                                              "\nopening dbfile " + empire7_ + "\n"));
+                                              "\nopening dbfile " + empire3_ + "\nopening dbfile " +
+                                              empire7_ + "\n"));
     // Case does not decide the order: the lower-case name comes first.
-    const QStringList systems = {"aardvark", "Alpha", "Beta", "Delta", "Epsilon", "Gamma", "Omega", "XC"};
+    const QStringList systems = {"aardvark", "Alpha", "Beta",  "Delta",
+                                 "Epsilon",  "Gamma", "Omega", "XC"};
     QCOMPARE(Entries("fromList"), systems);
     QCOMPARE(Entries("avoidList"), systems);
-    QVERIFY(Entries("toList").contains("XX"));
-    QVERIFY(Entries("visitList").contains("[none]"));
+    QVERIFY(Entries("toList").contains("XX") && Entries("visitList").contains("[none]"));
     QCOMPARE(Child<QSpinBox>(window_.get(), "rangeSpin")->value(), 5);
+
+    const QString before = Output();
+    Trigger("openAction");  // cancelled: the loaded files stay
+    QCOMPARE(dialogs_.fileQuestions, 2);
+    QCOMPARE(Output(), before);
     QCOMPARE(window_->starMap().empires, (std::set<std::int32_t>{3, 7}));
   }
 
-  void commandLineFilesAreLoadedWithoutAsking() {
-    QVERIFY(window_->Start({empire3_}));
-    QCOMPARE(dialogs_.fileQuestions, 0);
-    QVERIFY(Output().startsWith(QString::fromStdString("one file selected: " + empire3_ + "\n")));
-    QVERIFY(!Entries("fromList").contains("Omega"));
-  }
-
-  void failuresNameTheFileInTheStatusLine() {
+  // Cancelling the first file dialog ends quietly; files named on the command line load
+  // without a question; failures name the file.
+  void startWithoutAndWithFiles() {
+    QVERIFY(!window_->Start({}));
+    QCOMPARE(dialogs_.lastFolder, std::string("/data/kolven"));
+    QVERIFY(!window_->isVisible());
     QVERIFY(window_->Start({dir_->File("missing.db")}));
+    QCOMPARE(dialogs_.fileQuestions, 1);
     QVERIFY(Output().endsWith("failed with hr=-2147467259"));
     QVERIFY(Entries("fromList").isEmpty());
     QVERIFY2(Status().contains("missing.db"), qPrintable(Status()));
@@ -223,6 +204,8 @@ class GuiTest : public QObject {
     const std::string copy = dir_->File("copy.db");
     std::filesystem::copy_file(empire3_, copy);
     QVERIFY(window_->Start({copy}));
+    QVERIFY(Output().startsWith(QString::fromStdString("one file selected: " + copy + "\n")));
+    QVERIFY(!Entries("fromList").contains("Omega"));
     std::filesystem::remove(copy);
     Route("byJumpsButton");
     QCOMPARE(Output(), "failed with hr=-2147467259");
@@ -230,17 +213,15 @@ class GuiTest : public QObject {
   }
 
   void routeButtons_data() {
-    QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("costs");
-    QTest::newRow("jumps") << "byJumpsButton" << "Length: 1 WPs: 13 Fuel Modifer: 144";
-    QTest::newRow("class") << "byClassButton" << "Length: 2 WPs: 2 Fuel Modifer: 2";
-    QTest::newRow("fuel") << "byFuelButton" << "Length: 3 WPs: 51 Fuel Modifer: 0";
+    QTest::newRow("byJumpsButton") << "Length: 1 WPs: 13 Fuel Modifer: 144";
+    QTest::newRow("byClassButton") << "Length: 2 WPs: 2 Fuel Modifer: 2";
+    QTest::newRow("byFuelButton") << "Length: 3 WPs: 51 Fuel Modifer: 0";
   }
   void routeButtons() {
-    QFETCH(QString, button);
     QFETCH(QString, costs);
     OpenWindow();
-    Route(button.toUtf8().constData());
+    Route(QTest::currentDataTag());
     const QString output = Output();
     QVERIFY2(output.startsWith("Alpha -> Beta\n\n"), qPrintable(output));
     QVERIFY(output.contains("\nBeta -> Alpha\n\n"));
@@ -305,16 +286,6 @@ class GuiTest : public QObject {
     QVERIFY(testing::ReadFile(target).find("fillcolor") != std::string::npos);
   }
 
-  void cancelledOpenKeepsTheLoadedFiles() {
-    OpenWindow();
-    const QString before = Output();
-    Trigger("openAction");
-    QCOMPARE(dialogs_.fileQuestions, 2);
-    QCOMPARE(Output(), before);
-    Route("byJumpsButton");
-    QVERIFY(Output().startsWith("Alpha -> Beta\n\n"));
-  }
-
   void enterDoesNothingEscAndQuitClose() {
     OpenWindow();
     QApplication::setActiveWindow(window_.get());
@@ -357,32 +328,12 @@ class GuiTest : public QObject {
     QVERIFY(!about.isVisible());
   }
 
-  void storeRouteWritesTheConvoysOrders() {
+  // Store Route stops while a list has no selection, when its dialog is cancelled and when
+  // the turn entry database cannot be used; otherwise it writes the convoy's orders.
+  void storeRoute() {
     turnData_.highest = {{3, 230}};
     OpenWindow();
     Select("avoidList", "Gamma");
-    dialogs_.onExec = [](QDialog& dialog) {
-      QCOMPARE(Child<QLineEdit>(&dialog, "nameField")->text(), "Alpha -> Beta");
-      QCOMPARE(Child<QSpinBox>(&dialog, "startOrderField")->value(), 240);
-      Child<QPushButton>(&dialog, "okButton")->click();
-    };
-    Select("fromList", "Alpha");
-    Select("toList", "Beta");
-    Trigger("storeRouteAction");
-    QCOMPARE(dialogs_.execTitles, QStringList{"Generate Convoy Route"});
-    QCOMPARE(window_->starMap().avoidSystems, std::set<std::string>{"Gamma"});
-    const auto& rows = turnData_.inserted;
-    QCOMPARE(rows.size(), std::size_t{4});  // CNVR, MOVE, WARP, CNVR
-    QCOMPARE(rows.front().orderCode, std::string("CNVR"));
-    QCOMPARE(rows.front().orderNumber, 240);
-    QCOMPARE(rows.front().argument1, std::string("Alpha -> Beta"));
-    QCOMPARE(rows[1].argument1, std::string("1234"));
-    QVERIFY(Output().startsWith("3, CNVR, 240, Alpha -> Beta\n"));
-    QVERIFY(Status().contains("4 orders"));
-  }
-
-  void storeRouteStopsWithoutWriting() {
-    OpenWindow();
     Select("fromList", "Alpha");
     Trigger("storeRouteAction");
     QCOMPARE(Output(), "not all selected.");
@@ -391,34 +342,49 @@ class GuiTest : public QObject {
     dialogs_.onExec = [](QDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); };
     Trigger("storeRouteAction");
     QCOMPARE(Output(), "not all selected.");
+    QVERIFY(turnData_.inserted.empty());
+
+    dialogs_.onExec = [](QDialog& dialog) {
+      QCOMPARE(Child<QLineEdit>(&dialog, "nameField")->text(), "Alpha -> Beta");
+      QCOMPARE(Child<QSpinBox>(&dialog, "startOrderField")->value(), 240);
+      Child<QPushButton>(&dialog, "okButton")->click();
+    };
+    Trigger("storeRouteAction");
+    QCOMPARE(dialogs_.execTitles, QStringList(2, "Generate Convoy Route"));
+    QCOMPARE(window_->starMap().avoidSystems, std::set<std::string>{"Gamma"});
+    const auto rows = std::exchange(turnData_.inserted, {});
+    QCOMPARE(rows.size(), std::size_t{4});  // CNVR, MOVE, WARP, CNVR
+    QCOMPARE(rows.front().orderCode, std::string("CNVR"));
+    QCOMPARE(rows.front().orderNumber, 240);
+    QCOMPARE(rows.front().argument1, std::string("Alpha -> Beta"));
+    QCOMPARE(rows[1].argument1, std::string("1234"));
+    QVERIFY(Output().startsWith("3, CNVR, 240, Alpha -> Beta\n"));
+    QVERIFY(Status().contains("4 orders"));
 
     turnData_.usable = false;
     Trigger("storeRouteAction");
-    QCOMPARE(dialogs_.execTitles.size(), 1);  // only the run cancelled above
-    QVERIFY(Output().contains("/data/turn.mdb: no such file"));
-    QVERIFY(Status().contains("/data/turn.mdb: no such file"));
+    QCOMPARE(dialogs_.execTitles.size(), 2);  // no dialog this time
+    QVERIFY(Output().contains("/data/turn.mdb: no such file") &&
+            Status().contains("/data/turn.mdb: no such file"));
     QVERIFY(turnData_.inserted.empty());
   }
 
   // The convoy dialog on its own: its modes, the empire reloads and what OK hands back.
-  void convoyDialogStartsAsAConvoy() {
-    ConvoyDialog dialog({3, 7}, "Alpha -> Beta", turnEntry_);
-    QCOMPARE(Child<QComboBox>(&dialog, "empireList")->currentText(), "3");
-    QVERIFY(Child<QRadioButton>(&dialog, "convoyRadio")->isChecked());
-    QVERIFY(!Child<QComboBox>(&dialog, "fleetList")->isEnabled());
-    QVERIFY(!Child<QLabel>(&dialog, "fleetLabel")->isEnabled());
-    QCOMPARE(Child<QComboBox>(&dialog, "strategyList")->currentText(), "by Jump");
-    QCOMPARE(turnData_.fleetQueries, 0);
-    dialog.accept();
-    QVERIFY(!dialog.values().cancelled && dialog.values().convoy);
-    QVERIFY(dialog.values().strategy == RouteMode::ByJumps);
-  }
-
-  void convoyDialogModes() {
+  void convoyDialog() {
     turnData_.fleets = {{3, {11, 12}}, {7, {70}}};
     ConvoyDialog dialog({3, 7}, "n", turnEntry_);
     dialog.show();
     auto* fleets = Child<QComboBox>(&dialog, "fleetList");
+    auto* empires = Child<QComboBox>(&dialog, "empireList");
+    auto* start = Child<QSpinBox>(&dialog, "startOrderField");
+    auto* strategies = Child<QComboBox>(&dialog, "strategyList");
+    QCOMPARE(empires->currentText(), "3");
+    QCOMPARE(start->value(), 10);  // an empire without orders
+    QCOMPARE(strategies->currentText(), "by Jump");
+    QVERIFY(Child<QRadioButton>(&dialog, "convoyRadio")->isChecked());
+    QVERIFY(!fleets->isEnabled() && !Child<QLabel>(&dialog, "fleetLabel")->isEnabled());
+    QCOMPARE(turnData_.fleetQueries, 0);
+
     Child<QRadioButton>(&dialog, "moveRadio")->click();
     QVERIFY(fleets->isEnabled());
     QCOMPARE(fleets->count(), 2);
@@ -434,59 +400,40 @@ class GuiTest : public QObject {
 
     // Another empire in Convoy mode: a new start number, still no fleets.
     turnData_.highest = {{7, 500}};
-    auto* empires = Child<QComboBox>(&dialog, "empireList");
     empires->setFocus();
     QTest::keyClick(empires, Qt::Key_Down);
-    QCOMPARE(Child<QSpinBox>(&dialog, "startOrderField")->value(), 510);
+    QCOMPARE(start->value(), 510);
     QCOMPARE(fleets->count(), 0);
 
     Child<QRadioButton>(&dialog, "surveyRadio")->click();
     QCOMPARE(fleets->currentText(), "70");
-    Child<QPushButton>(&dialog, "okButton")->click();
-    const ConvoyValues& values = dialog.values();
-    QCOMPARE(values.empire, 7);
-    QCOMPARE(values.fleet, std::string("70"));
-    QVERIFY(!values.convoy && values.survey && !values.backSurvey);
-  }
-
-  void convoyDialogStartNumber() {
-    ConvoyDialog dialog({3}, "n", turnEntry_);
-    dialog.show();
-    auto* start = Child<QSpinBox>(&dialog, "startOrderField");
-    QCOMPARE(start->value(), 10);  // an empire without orders
 
     // Choosing the same empire again puts the computed number back.
     start->setValue(77);
-    auto* empires = Child<QComboBox>(&dialog, "empireList");
     emit empires->activated(empires->currentIndex());
-    QCOMPARE(start->value(), 10);
+    QCOMPARE(start->value(), 510);
 
     // A fifth digit does not fit.
     start->setFocus();
     start->selectAll();
     QTest::keyClicks(start, "12345");
-    auto* strategies = Child<QComboBox>(&dialog, "strategyList");
     strategies->setFocus();
     QTest::keyClick(strategies, Qt::Key_End);
-    dialog.accept();
-    QCOMPARE(dialog.values().startOrder, 1234);
-    QVERIFY(dialog.values().strategy == RouteMode::ByFuel);
+    Child<QPushButton>(&dialog, "okButton")->click();
+    const ConvoyValues& values = dialog.values();
+    QCOMPARE(values.empire, 7);
+    QCOMPARE(values.fleet, std::string("70"));
+    QCOMPARE(values.startOrder, 1234);
+    QVERIFY(values.strategy == RouteMode::ByFuel);
+    QVERIFY(!values.cancelled && !values.convoy && values.survey && !values.backSurvey);
   }
 
-  void convoyDialogCancels() {
+  void convoyDialogRefusesAndCancels() {
     ConvoyDialog empty({}, "n", turnEntry_);  // OK without an empire cancels
     empty.accept();
     QVERIFY(empty.values().cancelled);
     QCOMPARE(empty.values().empire, 9999);
 
-    ConvoyDialog dialog({3}, "n", turnEntry_);
-    dialog.show();
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    QVERIFY(!dialog.isVisible());
-    QVERIFY(dialog.values().cancelled);
-  }
-
-  void convoyDialogNeedsAFleetToMove() {
     turnData_.fleets = {{3, {}}};
     ConvoyDialog dialog({3}, "n", turnEntry_);
     dialog.show();
@@ -496,6 +443,9 @@ class GuiTest : public QObject {
     QVERIFY(Child<QLabel>(&dialog, "problemLabel")->text().contains("no fleets"));
     Child<QRadioButton>(&dialog, "convoyRadio")->click();
     QVERIFY(ok->isEnabled());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
+    QVERIFY(dialog.values().cancelled);
   }
 };
 
