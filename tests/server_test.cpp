@@ -381,7 +381,7 @@ TEST(TypeLibraryTest, RegisterAndUnregisterTheModule) {
   EXPECT_EQ(RegisterModule(store, "/opt/it's/lanewright"), S_OK);
   EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\TypeLib]", lib + "]",
                                    lib + "\\1.0]", "\"\"=string:\"Lanewright 1.0 Type Library\"",
-                                   lib + "\\1.0\\0]", lib + "\\1.0\\0\\win32]",
+                                   lib + "\\1.0\\409]", lib + "\\1.0\\409\\win32]",
                                    "\"\"=string:\"/opt/it's/lanewright\"", lib + "\\1.0\\FLAGS]",
                                    "\"\"=string:\"0\"", lib + "\\1.0\\HELPDIR]",
                                    "\"\"=string:\"/opt/it's/\"", lib + "\\2.0]"}));
@@ -503,7 +503,7 @@ TEST_F(EndToEnd, RegServerThenUnregServer) {
   EXPECT_NE(registry.find(std::string("AppID\\") + kAppId + "]\n\"\"=string:\"Lanewright\""),
             std::string::npos)
       << registry;
-  EXPECT_NE(registry.find(std::string("TypeLib\\") + kLibId + "\\1.0\\0\\win32]"),
+  EXPECT_NE(registry.find(std::string("TypeLib\\") + kLibId + "\\1.0\\409\\win32]"),
             std::string::npos);
 
   r = testing::RunLanewright({"-unregserver"});

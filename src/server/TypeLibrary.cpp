@@ -153,8 +153,10 @@ HResult RegisterTypeLibrary(RegistryStore& store, std::string_view modulePath,
   if (const HResult hr = LoadTypeLibrary(modulePath, embedded, &info, &path); Failed(hr)) return hr;
   const KeyHandle root = RootHandle(RootKey::ClassesRoot);
   const std::string version = VersionKey(info);
+  // The platform files the library's path under its locale in hex ("409" for 0x409).
+  const std::string win32 = fmt::format("{}\\{:x}\\win32", version, info.lcid);
   for (const auto& [subKey, text] : {std::pair{version, info.helpString},
-                                     std::pair{version + "\\0\\win32", path},
+                                     std::pair{win32, path},
                                      std::pair{version + "\\FLAGS", std::string("0")},
                                      std::pair{version + "\\HELPDIR", HelpDirectory(path)}}) {
     if (const HResult hr = SetDefault(store, root, subKey, text); Failed(hr)) return hr;

@@ -37,7 +37,7 @@ HResult LoadTypeLibrary(std::string_view modulePath, std::optional<std::string_v
                         TypeLibraryInfo* info, std::string* loadedFrom);
 
 // Enters the library under HKCR\TypeLib\{libid}\<major>.<minor> as the platform's type
-// library registration does: the help text as default value, 0\win32 = the file's path,
+// library registration does: the help text as default value, <lcid in hex>\win32 = the file's path,
 // FLAGS = 0 and HELPDIR = the file's folder.
 HResult RegisterTypeLibrary(RegistryStore& store, std::string_view modulePath,
                             std::optional<std::string_view> embedded);
