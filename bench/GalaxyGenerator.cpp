@@ -1,5 +1,6 @@
 #include "GalaxyGenerator.h"
 
+#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include <cmath>
@@ -7,8 +8,6 @@
 #include <memory>
 #include <random>
 #include <stdexcept>
-
-#include <fmt/format.h>
 
 namespace lanewright::bench {
 namespace {
@@ -35,8 +34,8 @@ void Exec(sqlite3* db, const char* sql, const std::string& path) {
 void WriteEmpireFile(const std::string& path, const std::vector<Row>& rows) {
   std::remove(path.c_str());
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   std::unique_ptr<sqlite3, DbClose> db(raw);
   if (rc != SQLITE_OK) throw std::runtime_error(fmt::format("{}: cannot create", path));
   Exec(db.get(), "PRAGMA journal_mode=OFF", path);
@@ -85,9 +84,8 @@ Galaxy WriteGalaxy(const std::string& folder, const GalaxyOptions& options) {
   int rows = 0;
   auto addRow = [&](int x, int y, int toX, int toY, char warpClass, std::int32_t id) {
     const int owner = empireOf(x);
-    std::string destination = chance(rng) < options.unexploredShare
-                                  ? fmt::format("?{}", id)
-                                  : GalaxySystemName(toX, toY);
+    std::string destination =
+        chance(rng) < options.unexploredShare ? fmt::format("?{}", id) : GalaxySystemName(toX, toY);
     destination += warpClass;
     Row row{owner + 1, GalaxySystemName(x, y), std::move(destination), id};
     if (empires > 1 && chance(rng) < options.sharedShare) {

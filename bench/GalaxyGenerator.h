@@ -11,19 +11,19 @@ namespace lanewright::bench {
 // empire files of the usual "Warp Points" layout. The same options and seed always give
 // the same files.
 struct GalaxyOptions {
-  int warpPoints = 10000;          // rows in total, roughly (before the shared copies)
-  int empires = 4;                 // one file per empire; the grid is cut into vertical strips
-  double unexploredShare = 0.03;   // rows written with an unexplored ('?') destination
-  double sharedShare = 0.10;       // rows written once more into a neighbouring empire's file
+  int warpPoints = 10000;         // rows in total, roughly (before the shared copies)
+  int empires = 4;                // one file per empire; the grid is cut into vertical strips
+  double unexploredShare = 0.03;  // rows written with an unexplored ('?') destination
+  double sharedShare = 0.10;      // rows written once more into a neighbouring empire's file
   std::uint32_t seed = 1;
 };
 
 struct Galaxy {
   std::vector<std::string> files;
-  int side = 0;                    // the grid is side x side systems
-  int rows = 0;                    // rows written, shared copies included
-  std::string corner;              // the system in one corner
-  std::string farCorner;           // the system in the opposite corner
+  int side = 0;           // the grid is side x side systems
+  int rows = 0;           // rows written, shared copies included
+  std::string corner;     // the system in one corner
+  std::string farCorner;  // the system in the opposite corner
 };
 
 // The name of the system at grid position (x, y).

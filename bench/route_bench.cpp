@@ -17,8 +17,8 @@ const bench::Galaxy& GalaxyOf(int warpPoints) {
   static std::map<int, bench::Galaxy> galaxies;
   auto it = galaxies.find(warpPoints);
   if (it == galaxies.end()) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("lanewright-bench-" + std::to_string(warpPoints));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("lanewright-bench-" + std::to_string(warpPoints));
     std::filesystem::create_directories(folder);
     bench::GalaxyOptions options;
     options.warpPoints = warpPoints;
@@ -82,8 +82,8 @@ void BM_FindRoute(benchmark::State& state) {
   const StarMap starMap = StarMapOf(galaxy);
   RouteSink sink;
   for (auto _ : state) {
-    const auto result =
-        FindRoute(starMap, galaxy.corner, galaxy.farCorner, std::nullopt, RouteMode::ByFuel, sink, true);
+    const auto result = FindRoute(starMap, galaxy.corner, galaxy.farCorner, std::nullopt,
+                                  RouteMode::ByFuel, sink, true);
     if (!result.AllFound()) state.SkipWithError("no route");
   }
 }

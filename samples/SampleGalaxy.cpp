@@ -27,41 +27,64 @@ struct Lane {
 // The systems each empire has surveyed. Systems known to neither are only seen as
 // unexplored warp points from their neighbours.
 const std::set<std::string> kEmpire3 = {
-    "Sol",     "Vega",     "Altair",   "Deneb",   "Rigel",  "Sirius",   "Procyon",
-    "Capella", "Arcturus", "Aldebaran", "Spica",  "Pollux", "Castor",   "Regulus",
-    "Mira",    "Polaris",  "Antares",  "Canopus", "Achernar", "Hadar", "Mimosa"};
+    "Sol",     "Vega",     "Altair",    "Deneb",   "Rigel",    "Sirius", "Procyon",
+    "Capella", "Arcturus", "Aldebaran", "Spica",   "Pollux",   "Castor", "Regulus",
+    "Mira",    "Polaris",  "Antares",   "Canopus", "Achernar", "Hadar",  "Mimosa"};
 const std::set<std::string> kEmpire7 = {
-    "Antares",  "Canopus",  "Achernar", "Hadar",  "Mimosa",  "Bellatrix", "Alnilam",
-    "Mintaka",  "Saiph",    "Algol",    "Menkar", "Hamal",   "Markab",    "Scheat",
-    "Enif",     "Sadr",     "Albireo",  "Kochab", "Thuban",  "Shaula",    "Hidden Reach",
-    "Fomalhaut"};
+    "Antares", "Canopus", "Achernar", "Hadar",  "Mimosa",       "Bellatrix", "Alnilam", "Mintaka",
+    "Saiph",   "Algol",   "Menkar",   "Hamal",  "Markab",       "Scheat",    "Enif",    "Sadr",
+    "Albireo", "Kochab",  "Thuban",   "Shaula", "Hidden Reach", "Fomalhaut"};
 
 const std::vector<Lane> kLanes = {
-    {"Sol", "Vega", 'A', true},          {"Sol", "Altair", 'B', true},
-    {"Sol", "Sirius", 'E', true},        {"Vega", "Deneb", 'C', true},
-    {"Altair", "Deneb", 'A', true},      {"Deneb", "Rigel", 'D', true},
-    {"Altair", "Procyon", 'N', true},    {"Sirius", "Procyon", 'B', true},
-    {"Procyon", "Capella", 'F', true},   {"Rigel", "Capella", 'A', true},
-    {"Capella", "Arcturus", 'C', true},  {"Arcturus", "Aldebaran", 'O', true},
-    {"Aldebaran", "Spica", 'B', true},   {"Spica", "Pollux", 'G', true},
-    {"Pollux", "Castor", 'A', true},     {"Castor", "Regulus", 'D', true},
-    {"Regulus", "Mira", 'H', true},      {"Mira", "Polaris", 'B', true},
-    {"Polaris", "Antares", 'P', true},   {"Spica", "Antares", 'I', true},
-    {"Antares", "Canopus", 'C', true},   {"Canopus", "Achernar", 'A', true},
-    {"Achernar", "Hadar", 'J', true},    {"Hadar", "Mimosa", 'B', true},
-    {"Mimosa", "Bellatrix", 'D', true},  {"Canopus", "Bellatrix", 'K', true},
-    {"Bellatrix", "Alnilam", 'A', true}, {"Alnilam", "Mintaka", 'Q', true},
-    {"Mintaka", "Saiph", 'B', true},     {"Saiph", "Algol", 'L', true},
-    {"Algol", "Menkar", 'C', true},      {"Menkar", "Hamal", 'A', true},
-    {"Hamal", "Markab", 'M', true},      {"Markab", "Scheat", 'B', true},
-    {"Scheat", "Enif", 'E', true},       {"Enif", "Sadr", 'A', true},
-    {"Sadr", "Albireo", 'D', true},      {"Albireo", "Kochab", 'B', true},
-    {"Kochab", "Thuban", 'N', true},     {"Thuban", "Shaula", 'C', true},
-    {"Shaula", "Fomalhaut", 'A', true},  {"Alnilam", "Algol", 'F', true},
-    {"Hamal", "Sadr", 'G', true},        {"Mimosa", "Fomalhaut", 'O', true},
+    {"Sol", "Vega", 'A', true},
+    {"Sol", "Altair", 'B', true},
+    {"Sol", "Sirius", 'E', true},
+    {"Vega", "Deneb", 'C', true},
+    {"Altair", "Deneb", 'A', true},
+    {"Deneb", "Rigel", 'D', true},
+    {"Altair", "Procyon", 'N', true},
+    {"Sirius", "Procyon", 'B', true},
+    {"Procyon", "Capella", 'F', true},
+    {"Rigel", "Capella", 'A', true},
+    {"Capella", "Arcturus", 'C', true},
+    {"Arcturus", "Aldebaran", 'O', true},
+    {"Aldebaran", "Spica", 'B', true},
+    {"Spica", "Pollux", 'G', true},
+    {"Pollux", "Castor", 'A', true},
+    {"Castor", "Regulus", 'D', true},
+    {"Regulus", "Mira", 'H', true},
+    {"Mira", "Polaris", 'B', true},
+    {"Polaris", "Antares", 'P', true},
+    {"Spica", "Antares", 'I', true},
+    {"Antares", "Canopus", 'C', true},
+    {"Canopus", "Achernar", 'A', true},
+    {"Achernar", "Hadar", 'J', true},
+    {"Hadar", "Mimosa", 'B', true},
+    {"Mimosa", "Bellatrix", 'D', true},
+    {"Canopus", "Bellatrix", 'K', true},
+    {"Bellatrix", "Alnilam", 'A', true},
+    {"Alnilam", "Mintaka", 'Q', true},
+    {"Mintaka", "Saiph", 'B', true},
+    {"Saiph", "Algol", 'L', true},
+    {"Algol", "Menkar", 'C', true},
+    {"Menkar", "Hamal", 'A', true},
+    {"Hamal", "Markab", 'M', true},
+    {"Markab", "Scheat", 'B', true},
+    {"Scheat", "Enif", 'E', true},
+    {"Enif", "Sadr", 'A', true},
+    {"Sadr", "Albireo", 'D', true},
+    {"Albireo", "Kochab", 'B', true},
+    {"Kochab", "Thuban", 'N', true},
+    {"Thuban", "Shaula", 'C', true},
+    {"Shaula", "Fomalhaut", 'A', true},
+    {"Alnilam", "Algol", 'F', true},
+    {"Hamal", "Sadr", 'G', true},
+    {"Mimosa", "Fomalhaut", 'O', true},
     // The frontier: systems nobody has surveyed.
-    {"Rigel", "Betelgeuse", 'E', true},  {"Mira", "Alcor", 'B', true},
-    {"Kochab", "Mizar", 'D', true},      {"Enif", "Shedir", 'C', true},
+    {"Rigel", "Betelgeuse", 'E', true},
+    {"Mira", "Alcor", 'B', true},
+    {"Kochab", "Mizar", 'D', true},
+    {"Enif", "Shedir", 'C', true},
     // Hidden Reach is entered only through a warp point that empire 3 has not explored
     // yet; empire 7 knows the system from the inside.
     {"Regulus", "Hidden Reach", 'B', false},
@@ -82,8 +105,8 @@ std::vector<lanewright::store::Row> EmpireRows(int empire, const std::set<std::s
     if (!known.count(from)) return;
     const std::string destination =
         known.count(to) ? to + cls : std::string("?") + to.front() + cls;
-    rows.push_back({std::int64_t(rows.size() + 1), std::int64_t{empire}, from, destination,
-                    std::int64_t{id}});
+    rows.push_back(
+        {std::int64_t(rows.size() + 1), std::int64_t{empire}, from, destination, std::int64_t{id}});
   };
   int id = 1001;
   for (const Lane& lane : kLanes) {

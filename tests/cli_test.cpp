@@ -65,8 +65,8 @@ TEST(CliTest, StoreRouteIntoNewJetTurnEntryDatabases) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(RunLanewright({"init-turn-db", turnDb}).exitCode, 2);  // never overwritten
 
-    r = RunLanewright({"store-route", "--from", "Sol", "--to", "Deneb", "--empire", "3",
-                       "--convoy", "Run", "--turn-db", turnDb, galaxy});
+    r = RunLanewright({"store-route", "--from", "Sol", "--to", "Deneb", "--empire", "3", "--convoy",
+                       "Run", "--turn-db", turnDb, galaxy});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out,
               "3, CNVR, 10, Run\n3, MOVE, 20, 1234, Sol, 17\n3, WARP, 30, 1234\n"
@@ -77,9 +77,9 @@ TEST(CliTest, StoreRouteIntoNewJetTurnEntryDatabases) {
     const auto node = testing::RunProgram(
         "node", {LANEWRIGHT_SOURCE_DIR "/tools/mdb-reader/dump.mjs", turnDb, "Orders"});
     ASSERT_EQ(node.exitCode, 0) << node.err << " (run scripts/bootstrap)";
-    for (const std::string row : {"3,\"CNVR\",10,\"Run\",\" \",\" \",\" \"",
-                                  "3,\"MOVE\",40,\"1234\",\"Vega\",\"18\",\" \"",
-                                  "3,\"CNVR\",60,\"Run\",\" \""}) {
+    for (const std::string row :
+         {"3,\"CNVR\",10,\"Run\",\" \",\" \",\" \"", "3,\"MOVE\",40,\"1234\",\"Vega\",\"18\",\" \"",
+          "3,\"CNVR\",60,\"Run\",\" \""}) {
       EXPECT_NE(mdbtools.out.find(row), std::string::npos) << row << "\n" << mdbtools.out;
       EXPECT_NE(node.out.find(row), std::string::npos) << row << "\n" << node.out;
     }

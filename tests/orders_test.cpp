@@ -102,11 +102,10 @@ TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
   orders.push_back(nullArguments);
   Row unnamedFleet = Fleet(4, 9);
   unnamedFleet[2] = std::monostate{};
-  const std::string path = WriteTurnDb(
-      dir.File("turn.db"), orders,
-      {Fleet(3, 12), Fleet(4, 7), Fleet(3, std::monostate{}), Fleet(3, 5), Fleet(3, 12),
-       unnamedFleet},
-      GetParam(), 55);
+  const std::string path = WriteTurnDb(dir.File("turn.db"), orders,
+                                       {Fleet(3, 12), Fleet(4, 7), Fleet(3, std::monostate{}),
+                                        Fleet(3, 5), Fleet(3, 12), unnamedFleet},
+                                       GetParam(), 55);
   TurnEntryDatabase db(path);
   StoreError err;
   EXPECT_TRUE(db.Check(err)) << err.reason;

@@ -112,41 +112,40 @@ TEST_P(Removal, LeavesExactlyTheExpectedKeys) {
 
 INSTANTIATE_TEST_SUITE_P(
     Script, Removal,
-    ::testing::Values(
-        RemovalCase{"ForeignSubkeyKeepsItsParent",
-                    {"[HKEY_CLASSES_ROOT\\A]", "[HKEY_CLASSES_ROOT\\A\\Mine]",
-                     "[HKEY_CLASSES_ROOT\\A\\Theirs]"},
-                    "HKCR { A { Mine } }",
-                    {"[HKEY_CLASSES_ROOT\\A]", "[HKEY_CLASSES_ROOT\\A\\Theirs]"}},
-        RemovalCase{"MissingKeyWithoutBlockLeavesTheRestOfItsBlock",
-                    {"[HKEY_CLASSES_ROOT\\P]", "[HKEY_CLASSES_ROOT\\P\\Later]"},
-                    "HKCR { P { Missing Later } }",
-                    {"[HKEY_CLASSES_ROOT\\P]", "[HKEY_CLASSES_ROOT\\P\\Later]"}},
-        RemovalCase{"MissingKeyWithBlockAffectsOnlyThatBlock",
-                    {"[HKEY_CLASSES_ROOT\\P]", "[HKEY_CLASSES_ROOT\\P\\Later]"},
-                    "HKCR { NoRemove P { Missing { Inner } Later } }",
-                    {"[HKEY_CLASSES_ROOT\\P]"}},
-        RemovalCase{"KeyWithOnlyADefaultValueIsDeleted",
-                    {"[HKEY_CLASSES_ROOT\\K]", "\"\"=string:\"x\""},
-                    "HKCR { K = s 'ignored' { Never } }",
-                    {}},
-        RemovalCase{"NamedValueIsDeletedWithItsKey",
-                    {"[HKEY_CLASSES_ROOT\\K]", "\"V\"=dword:1", "\"Other\"=dword:2"},
-                    "HKCR { K { val V = d 1 } }",
-                    {}},
-        RemovalCase{"NoRemoveKeepsTheKeyButNotTheValue",
-                    {"[HKEY_CLASSES_ROOT\\K]", "\"V\"=dword:1", "\"W\"=dword:2"},
-                    "HKCR { NoRemove K { val V = d 1 } }",
-                    {"[HKEY_CLASSES_ROOT\\K]", "\"W\"=dword:2"}},
-        RemovalCase{"NoRemoveProtectsTheLaterEntriesOfItsBlock",
-                    {"[HKEY_CLASSES_ROOT\\A]", "[HKEY_CLASSES_ROOT\\B]",
-                     "[HKEY_CLASSES_ROOT\\C]"},
-                    "HKCR { A NoRemove B C }",
-                    {"[HKEY_CLASSES_ROOT\\B]", "[HKEY_CLASSES_ROOT\\C]"}},
-        RemovalCase{"ForceRemoveAndDeleteNameKeysLikeAnyEntry",
-                    {"[HKEY_CLASSES_ROOT\\F]", "[HKEY_CLASSES_ROOT\\G]"},
-                    "HKCR { ForceRemove F Delete G = s 'x' }",
-                    {}}),
+    ::testing::Values(RemovalCase{"ForeignSubkeyKeepsItsParent",
+                                  {"[HKEY_CLASSES_ROOT\\A]", "[HKEY_CLASSES_ROOT\\A\\Mine]",
+                                   "[HKEY_CLASSES_ROOT\\A\\Theirs]"},
+                                  "HKCR { A { Mine } }",
+                                  {"[HKEY_CLASSES_ROOT\\A]", "[HKEY_CLASSES_ROOT\\A\\Theirs]"}},
+                      RemovalCase{"MissingKeyWithoutBlockLeavesTheRestOfItsBlock",
+                                  {"[HKEY_CLASSES_ROOT\\P]", "[HKEY_CLASSES_ROOT\\P\\Later]"},
+                                  "HKCR { P { Missing Later } }",
+                                  {"[HKEY_CLASSES_ROOT\\P]", "[HKEY_CLASSES_ROOT\\P\\Later]"}},
+                      RemovalCase{"MissingKeyWithBlockAffectsOnlyThatBlock",
+                                  {"[HKEY_CLASSES_ROOT\\P]", "[HKEY_CLASSES_ROOT\\P\\Later]"},
+                                  "HKCR { NoRemove P { Missing { Inner } Later } }",
+                                  {"[HKEY_CLASSES_ROOT\\P]"}},
+                      RemovalCase{"KeyWithOnlyADefaultValueIsDeleted",
+                                  {"[HKEY_CLASSES_ROOT\\K]", "\"\"=string:\"x\""},
+                                  "HKCR { K = s 'ignored' { Never } }",
+                                  {}},
+                      RemovalCase{"NamedValueIsDeletedWithItsKey",
+                                  {"[HKEY_CLASSES_ROOT\\K]", "\"V\"=dword:1", "\"Other\"=dword:2"},
+                                  "HKCR { K { val V = d 1 } }",
+                                  {}},
+                      RemovalCase{"NoRemoveKeepsTheKeyButNotTheValue",
+                                  {"[HKEY_CLASSES_ROOT\\K]", "\"V\"=dword:1", "\"W\"=dword:2"},
+                                  "HKCR { NoRemove K { val V = d 1 } }",
+                                  {"[HKEY_CLASSES_ROOT\\K]", "\"W\"=dword:2"}},
+                      RemovalCase{"NoRemoveProtectsTheLaterEntriesOfItsBlock",
+                                  {"[HKEY_CLASSES_ROOT\\A]", "[HKEY_CLASSES_ROOT\\B]",
+                                   "[HKEY_CLASSES_ROOT\\C]"},
+                                  "HKCR { A NoRemove B C }",
+                                  {"[HKEY_CLASSES_ROOT\\B]", "[HKEY_CLASSES_ROOT\\C]"}},
+                      RemovalCase{"ForceRemoveAndDeleteNameKeysLikeAnyEntry",
+                                  {"[HKEY_CLASSES_ROOT\\F]", "[HKEY_CLASSES_ROOT\\G]"},
+                                  "HKCR { ForceRemove F Delete G = s 'x' }",
+                                  {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Script, RegistrationSemantics) {
@@ -163,21 +162,20 @@ TEST(Script, RegistrationSemantics) {
                   "}",
                   true, "/home/o'brien/lanewright"),
             S_OK);
-  EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\100%25]", "\"\"=string:\"%25\"",
-                                   "[HKEY_CLASSES_ROOT\\CLSID]",
-                                   "[HKEY_CLASSES_ROOT\\CLSID\\Keep]",
-                                   "[HKEY_CLASSES_ROOT\\Old]", "[HKEY_CLASSES_ROOT\\Old\\New]",
-                                   "[HKEY_CLASSES_ROOT\\Path]",
-                                   "\"\"=string:\"/home/o'brien/lanewright\"",
-                                   "[HKEY_CLASSES_ROOT\\Types]", "\"Bin\"=binary:a100",
-                                   "\"Num\"=dword:4294967295", "\"Str\"=string:\"a b'c\""}));
+  EXPECT_EQ(
+      Dump(store),
+      Registry({"[HKEY_CLASSES_ROOT\\100%25]", "\"\"=string:\"%25\"", "[HKEY_CLASSES_ROOT\\CLSID]",
+                "[HKEY_CLASSES_ROOT\\CLSID\\Keep]", "[HKEY_CLASSES_ROOT\\Old]",
+                "[HKEY_CLASSES_ROOT\\Old\\New]", "[HKEY_CLASSES_ROOT\\Path]",
+                "\"\"=string:\"/home/o'brien/lanewright\"", "[HKEY_CLASSES_ROOT\\Types]",
+                "\"Bin\"=binary:a100", "\"Num\"=dword:4294967295", "\"Str\"=string:\"a b'c\""}));
 }
 
 TEST(Script, ModulePathApostrophesAreDoubledForTheQuotes) {
   std::string out;
-  EXPECT_EQ(PreprocessRegistryScript("x '%Module%' 50%%",
-                                     BuildReplacementMap("/it's/lane'wright"), &out),
-            S_OK);
+  EXPECT_EQ(
+      PreprocessRegistryScript("x '%Module%' 50%%", BuildReplacementMap("/it's/lane'wright"), &out),
+      S_OK);
   EXPECT_EQ(out, "x '/it''s/lane''wright' 50%");
 }
 
@@ -209,8 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"UnexpectedEnd", "HKCR { A { B", DISP_E_EXCEPTION},
         ErrorCase{"UnterminatedQuote", "HKCR { A 'B }", DISP_E_EXCEPTION},
         ErrorCase{"TokenOver4094", "HKCR { A " + kLong + " }", DISP_E_EXCEPTION},
-        ErrorCase{"ValueNameOver259",
-                  "HKCR { A { val " + std::string(260, 'v') + " = s x } }", DISP_E_EXCEPTION},
+        ErrorCase{"ValueNameOver259", "HKCR { A { val " + std::string(260, 'v') + " = s x } }",
+                  DISP_E_EXCEPTION},
         ErrorCase{"BackslashInKeyName", "HKCR { A { B\\C } }", DISP_E_EXCEPTION},
         ErrorCase{"UnknownValueType", "HKCR { A = q 'x' }", DISP_E_EXCEPTION},
         ErrorCase{"NumberNotDecimal", "HKCR { A = d 'twelve' }", DISP_E_EXCEPTION},
@@ -233,10 +231,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Script, LimitsAreInclusive) {
   MemoryRegistryStore store;
-  EXPECT_EQ(Apply(store, "HKCR { A { val " + std::string(259, 'v') + " = s '" +
-                             std::string(4094, 'x') + "' } }",
-                  true),
-            S_OK);
+  EXPECT_EQ(
+      Apply(store,
+            "HKCR { A { val " + std::string(259, 'v') + " = s '" + std::string(4094, 'x') + "' } }",
+            true),
+      S_OK);
 }
 
 TEST(Script, FailedRegistrationRemovesItsRootBlockAgain) {
@@ -249,10 +248,9 @@ TEST(Script, FailedRegistrationRemovesItsRootBlockAgain) {
                   true),
             DISP_E_EXCEPTION);
   // The first block succeeded and stays; the second is taken out again.
-  EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\Shared]",
-                                   "[HKEY_CLASSES_ROOT\\Shared\\Theirs]",
-                                   "[HKEY_CURRENT_USER\\Earlier]",
-                                   "[HKEY_CURRENT_USER\\Earlier\\Mine]"}));
+  EXPECT_EQ(Dump(store),
+            Registry({"[HKEY_CLASSES_ROOT\\Shared]", "[HKEY_CLASSES_ROOT\\Shared\\Theirs]",
+                      "[HKEY_CURRENT_USER\\Earlier]", "[HKEY_CURRENT_USER\\Earlier\\Mine]"}));
   EXPECT_EQ(store.OpenHandleCount(), 0u);
 }
 
@@ -379,12 +377,12 @@ TEST(TypeLibraryTest, RegisterAndUnregisterTheModule) {
   const std::string lib = std::string("[HKEY_CLASSES_ROOT\\TypeLib\\") + kLibId;
   Load(store, {"[HKEY_CLASSES_ROOT\\TypeLib]", lib + "]", lib + "\\2.0]"});
   EXPECT_EQ(RegisterModule(store, "/opt/it's/lanewright"), S_OK);
-  EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\TypeLib]", lib + "]",
-                                   lib + "\\1.0]", "\"\"=string:\"Lanewright 1.0 Type Library\"",
-                                   lib + "\\1.0\\409]", lib + "\\1.0\\409\\win32]",
-                                   "\"\"=string:\"/opt/it's/lanewright\"", lib + "\\1.0\\FLAGS]",
-                                   "\"\"=string:\"0\"", lib + "\\1.0\\HELPDIR]",
-                                   "\"\"=string:\"/opt/it's/\"", lib + "\\2.0]"}));
+  EXPECT_EQ(Dump(store),
+            Registry({"[HKEY_CLASSES_ROOT\\TypeLib]", lib + "]", lib + "\\1.0]",
+                      "\"\"=string:\"Lanewright 1.0 Type Library\"", lib + "\\1.0\\409]",
+                      lib + "\\1.0\\409\\win32]", "\"\"=string:\"/opt/it's/lanewright\"",
+                      lib + "\\1.0\\FLAGS]", "\"\"=string:\"0\"", lib + "\\1.0\\HELPDIR]",
+                      "\"\"=string:\"/opt/it's/\"", lib + "\\2.0]"}));
   EXPECT_EQ(UnregisterModule(store, "/opt/it's/lanewright"), S_OK);
   EXPECT_EQ(Dump(store), Registry({"[HKEY_CLASSES_ROOT\\TypeLib]", lib + "]", lib + "\\2.0]"}));
   store.DeleteKey(RootHandle(RootKey::ClassesRoot), std::string("TypeLib\\") + kLibId + "\\2.0");
@@ -416,10 +414,11 @@ TEST(TypeLibraryTest, FallsBackToTheTlbFileBesideTheProgram) {
 // it leaves in a file-backed store reads back as the same registry.
 TEST(ScriptFuzz, RandomScriptsNeverBreakTheStore) {
   const std::vector<std::string> vocabulary = {
-      "HKCR", "HKCU", "hklm", "HKEY_USERS", "{", "{", "}", "}", "=", "s", "d", "b", "val",
-      "Val", "NoRemove", "ForceRemove", "Delete", "CLSID", "'a b'", "'it''s'", "'", "Key",
-      "key", "'%MODULE%'", "%%", "%", "'0123ab'", "4294967295", "\\", "\r\n", "\t",
-      "'\x01\"%\\'", "\xc3\xa4", "'}'", "'{'", "''"};
+      "HKCR",     "HKCU",  "hklm",     "HKEY_USERS", "{",   "{",    "}",        "}",
+      "=",        "s",     "d",        "b",          "val", "Val",  "NoRemove", "ForceRemove",
+      "Delete",   "CLSID", "'a b'",    "'it''s'",    "'",   "Key",  "key",      "'%MODULE%'",
+      "%%",       "%",     "'0123ab'", "4294967295", "\\",  "\r\n", "\t",       "'\x01\"%\\'",
+      "\xc3\xa4", "'}'",   "'{'",      "''"};
   const auto script100 = std::string(
       "HKCR\n{\n\tNoRemove AppID\n\t{\n\t\t{61A7787A-4420-4020-A291-FC7A8913CB47} = s "
       "'Lanewright'\n\t\t'Lanewright.EXE'\n\t\t{\n\t\t\tval AppID = s "
@@ -442,9 +441,15 @@ TEST(ScriptFuzz, RandomScriptsNeverBreakTheStore) {
       for (int i = 0; i < edits; ++i) {
         const std::size_t at = random() % (script.size() + 1);
         switch (random() % 3) {
-          case 0: script.insert(at, 1, static_cast<char>(random() % 256)); break;
-          case 1: if (at < script.size()) script.erase(at, 1); break;
-          default: script.insert(at, vocabulary[random() % vocabulary.size()]); break;
+          case 0:
+            script.insert(at, 1, static_cast<char>(random() % 256));
+            break;
+          case 1:
+            if (at < script.size()) script.erase(at, 1);
+            break;
+          default:
+            script.insert(at, vocabulary[random() % vocabulary.size()]);
+            break;
         }
       }
     }

@@ -23,11 +23,11 @@ TEST(NameRulesTest, DestinationNameAndClass) {
     char letter;
   };
   const Case cases[] = {
-      {"?AB", "XA", "?A", 'B'},      // unexplored: leading '?' becomes 'X'
-      {"A?B", "A?", "A?", 'B'},      // a '?' elsewhere stays
-      {"??C", "X?", "??", 'C'},      // only the first one is replaced
-      {"B", "", "", 'B'},            // one character: empty name
-      {"", "", "", '\0'},            // nothing at all
+      {"?AB", "XA", "?A", 'B'},  // unexplored: leading '?' becomes 'X'
+      {"A?B", "A?", "A?", 'B'},  // a '?' elsewhere stays
+      {"??C", "X?", "??", 'C'},  // only the first one is replaced
+      {"B", "", "", 'B'},        // one character: empty name
+      {"", "", "", '\0'},        // nothing at all
       {"AlphaQ", "Alpha", "Alpha", 'Q'},
       {"Zoë\xC3\xA9", "Zoë", "Zoë", '?'},  // a non-ASCII last character is cut whole
   };
@@ -84,9 +84,8 @@ TEST_P(LoadTest, SeveralFilesAreReadInByteOrder) {
   const LoadResult result =
       LoadEmpireDatabase(FileChoice{folder, {"b.mdb", "a.mdb", "B.mdb"}}, starMap_, output_);
   ASSERT_TRUE(result.ok) << result.error.reason;
-  EXPECT_EQ(output_.Text(), "multiple dbfiles on path " + folder + "\r\n" +
-                                "opening dbfile " + folder + "/B.mdb\r\n" +
-                                "opening dbfile " + folder + "/a.mdb\r\n" +
+  EXPECT_EQ(output_.Text(), "multiple dbfiles on path " + folder + "\r\n" + "opening dbfile " +
+                                folder + "/B.mdb\r\n" + "opening dbfile " + folder + "/a.mdb\r\n" +
                                 "opening dbfile " + folder + "/b.mdb\r\n");
   EXPECT_EQ(result.lists.from,
             (std::vector<std::string>{"Alpha", "Beta", "Eta", "XX", "Zeta", "alpha"}));
@@ -111,8 +110,8 @@ TEST_P(LoadTest, FailingFileInTheMiddleStopsTheLoad) {
       LoadEmpireDatabase(FileChoice{folder, {"c.mdb", "b.mdb", "a.mdb"}}, starMap_, output_);
   EXPECT_FALSE(result.ok);
   EXPECT_TRUE(result.lists.from.empty());
-  EXPECT_EQ(output_.Text(), "multiple dbfiles on path " + folder + "\r\nopening dbfile " +
-                                folder + "/a.mdb\r\nopening dbfile " + folder +
+  EXPECT_EQ(output_.Text(), "multiple dbfiles on path " + folder + "\r\nopening dbfile " + folder +
+                                "/a.mdb\r\nopening dbfile " + folder +
                                 "/b.mdb\r\nfailed with hr=-2147467259");
   EXPECT_NE(result.error.reason.find("b.mdb"), std::string::npos);
   // What was read before the failure stays; the file after it is never read.
@@ -137,8 +136,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, LoadTest, ::testing::ValuesIn(testing::AllFixt
 TEST(LoadEdgeTest, RootFolderChoiceJoinsWithASlash) {
   StarMap starMap;
   StringOutputBox output;
-  const LoadResult result = LoadEmpireDatabase(
-      FileChoice{"/", {"lanewright-no-such-file.mdb"}}, starMap, output);
+  const LoadResult result =
+      LoadEmpireDatabase(FileChoice{"/", {"lanewright-no-such-file.mdb"}}, starMap, output);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(output.Text(),
             "multiple dbfiles on path /\r\nopening dbfile //lanewright-no-such-file.mdb\r\n"
@@ -150,21 +149,21 @@ TEST(LoadEdgeTest, UnreadableRowsAreSkippedAndCounted) {
   const auto path = dir.File("mixed.db");
   // Rows a reader must refuse: a NULL, a text of 51 characters, a number out of range,
   // and a text where a number belongs.
-  testing::WriteTable(testing::FixtureFormat::Sqlite, path, "Warp Points",
-                      {{"a", "INTEGER"}, {"b", "INTEGER"}, {"c", "TEXT"}, {"d", "TEXT"},
-                       {"e", "INTEGER"}},
-                      {{std::int64_t{1}, std::int64_t{3}, std::string("Alpha"),
-                        std::string("BetaA"), std::int64_t{1}},
-                       {std::int64_t{2}, std::monostate{}, std::string("Null"),
-                        std::string("NullA"), std::int64_t{2}},
-                       {std::int64_t{3}, std::int64_t{3}, std::string(51, 'L'),
-                        std::string("LongA"), std::int64_t{3}},
-                       {std::int64_t{4}, std::int64_t{3}, std::string("Big"),
-                        std::string("BigA"), std::int64_t{1} << 40},
-                       {std::int64_t{5}, std::string("seven"), std::string("Word"),
-                        std::string("WordA"), std::int64_t{5}},
-                       {std::int64_t{6}, std::string("7"), std::string(50, 'M'),
-                        std::string("GammaB"), std::int64_t{6}}});
+  testing::WriteTable(
+      testing::FixtureFormat::Sqlite, path, "Warp Points",
+      {{"a", "INTEGER"}, {"b", "INTEGER"}, {"c", "TEXT"}, {"d", "TEXT"}, {"e", "INTEGER"}},
+      {{std::int64_t{1}, std::int64_t{3}, std::string("Alpha"), std::string("BetaA"),
+        std::int64_t{1}},
+       {std::int64_t{2}, std::monostate{}, std::string("Null"), std::string("NullA"),
+        std::int64_t{2}},
+       {std::int64_t{3}, std::int64_t{3}, std::string(51, 'L'), std::string("LongA"),
+        std::int64_t{3}},
+       {std::int64_t{4}, std::int64_t{3}, std::string("Big"), std::string("BigA"),
+        std::int64_t{1} << 40},
+       {std::int64_t{5}, std::string("seven"), std::string("Word"), std::string("WordA"),
+        std::int64_t{5}},
+       {std::int64_t{6}, std::string("7"), std::string(50, 'M'), std::string("GammaB"),
+        std::int64_t{6}}});
   StarMap starMap;
   StringOutputBox output;
   const LoadResult result = LoadEmpireDatabase(FileChoice{path, {}}, starMap, output);

@@ -55,7 +55,8 @@ bool AddFleets(const std::string& path, lanewright::TurnEntryFormat format, std:
   if (format != lanewright::TurnEntryFormat::Sqlite) {
     std::vector<lanewright::store::Row> rows;
     for (const Fleet& fleet : kFleets)
-      rows.push_back({std::int64_t{fleet.empire}, std::int64_t{fleet.number}, std::string(fleet.name)});
+      rows.push_back(
+          {std::int64_t{fleet.empire}, std::int64_t{fleet.number}, std::string(fleet.name)});
     const auto err = lanewright::store::AppendJetRows(path, "Fleets", rows);
     why = err.reason;
     return !err.Failed();
@@ -68,8 +69,8 @@ bool AddFleets(const std::string& path, lanewright::TurnEntryFormat format, std:
     return false;
   }
   sqlite3_stmt* insert = nullptr;
-  if (sqlite3_prepare_v2(raw, "INSERT INTO \"Fleets\" VALUES (?1, ?2, ?3)", -1, &insert,
-                         nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(raw, "INSERT INTO \"Fleets\" VALUES (?1, ?2, ?3)", -1, &insert, nullptr) !=
+      SQLITE_OK) {
     why = sqlite3_errmsg(raw);
     return false;
   }

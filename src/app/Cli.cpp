@@ -1,11 +1,11 @@
 #include "app/Cli.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <set>
-
-#include <fmt/format.h>
 
 #include "starmap/LoadEmpireDatabase.h"
 
@@ -16,16 +16,12 @@ using Registrar = void (*)(CLI::App&, Context&);
 
 // Every subcommand, in the order --help lists them.
 constexpr Registrar kCommands[] = {
-    AddSystemsCommand,
-    AddRouteCommand,
-    AddRangeCommand,
-    AddExportDotCommand,
-    AddStoreRouteCommand,
-    AddInitTurnDbCommand,
+    AddSystemsCommand,   AddRouteCommand,      AddRangeCommand,
+    AddExportDotCommand, AddStoreRouteCommand, AddInitTurnDbCommand,
 };
 
-const char* const kCommandNames[] = {"systems", "route", "range", "export-dot", "store-route",
-                                      "init-turn-db"};
+const char* const kCommandNames[] = {"systems",    "route",       "range",
+                                     "export-dot", "store-route", "init-turn-db"};
 
 }  // namespace
 

@@ -18,8 +18,7 @@ void AddRangeCommand(CLI::App& app, Context& context) {
   auto* cmd = app.add_subcommand(
       "range", "list the systems within N jumps of a system (N = 1: the warp points leaving it)");
   cmd->add_option("--from", options->from, "start system")->required();
-  cmd->add_option("--jumps", options->jumps, "N, 0 to 999 (default 5)")
-      ->check(CLI::Range(0, 999));
+  cmd->add_option("--jumps", options->jumps, "N, 0 to 999 (default 5)")->check(CLI::Range(0, 999));
   cmd->add_flag("--all", options->all, "list every level from the start system up to N");
   cmd->add_option("--avoid", options->avoid, "a system to leave out (repeatable)")
       ->allow_extra_args(false);

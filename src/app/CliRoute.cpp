@@ -33,9 +33,9 @@ void AddRouteCommand(CLI::App& app, Context& context) {
   cmd->add_option("--from", opts->from, "start system")->required();
   cmd->add_option("--to", opts->to, "destination system, an X-name or XX (any unsurveyed system)")
       ->required();
-  CLI::Option* viaOption = cmd->add_option("--via", opts->via, "system to visit on the way; [none] for none");
-  cmd->add_option("--avoid", opts->avoid, "system to avoid (repeatable)")
-      ->allow_extra_args(false);
+  CLI::Option* viaOption =
+      cmd->add_option("--via", opts->via, "system to visit on the way; [none] for none");
+  cmd->add_option("--avoid", opts->avoid, "system to avoid (repeatable)")->allow_extra_args(false);
   cmd->add_flag("--one-way", opts->oneWay, "search only from --from to --to");
   cmd->add_option("FILE", opts->files, "empire database files")->required();
   cmd->callback([&context, opts, viaOption] {
@@ -59,8 +59,8 @@ void AddRouteCommand(CLI::App& app, Context& context) {
       OutputBoxSink sink(output);
       result = FindRoute(starMap, opts->from, opts->to, via, ParseMode(opts->by), sink, false);
     } else {
-      result = RouteCommand(starMap, opts->from, opts->to, visit, avoid, ParseMode(opts->by),
-                            output);
+      result =
+          RouteCommand(starMap, opts->from, opts->to, visit, avoid, ParseMode(opts->by), output);
     }
     PrintOutput(output.Text(), context.common);
     if (result.error.Failed()) {

@@ -16,8 +16,8 @@ bool IsIdStart(unsigned char c) {
 bool IsIdChar(unsigned char c) { return IsIdStart(c) || (c >= '0' && c <= '9'); }
 
 bool IsKeyword(std::string_view name) {
-  static constexpr std::array<std::string_view, 6> kKeywords = {
-      "node", "edge", "graph", "digraph", "subgraph", "strict"};
+  static constexpr std::array<std::string_view, 6> kKeywords = {"node",    "edge",     "graph",
+                                                                "digraph", "subgraph", "strict"};
   for (std::string_view keyword : kKeywords) {
     if (keyword.size() != name.size()) continue;
     bool same = true;
@@ -103,8 +103,9 @@ std::string GraphVizText(const RangeIndex& index, const std::string& startSystem
       out += " [ label=\"";
       AppendQuotedBody(out, name);
       // "font" and the two blanks before "style" are what players' existing maps have.
-      out += "\", font=\"Arial\", fontsize=4, fontcolor=\"black\", fillcolor=\"yellow\",  "
-             "style=\"filled\", shape=\"circle\", height=2, width=2];\r\n";
+      out +=
+          "\", font=\"Arial\", fontsize=4, fontcolor=\"black\", fillcolor=\"yellow\",  "
+          "style=\"filled\", shape=\"circle\", height=2, width=2];\r\n";
     }
   }
 

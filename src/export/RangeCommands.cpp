@@ -1,13 +1,13 @@
 #include "export/RangeCommands.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <deque>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "export/GraphVizText.h"
 #include "export/RangeIndex.h"
@@ -57,7 +57,8 @@ std::string Levels(const RangeIndex& index, const std::string& startSystem, int 
 
 }  // namespace
 
-store::StoreError FindSystemsInRange(StarMap& starMap, const std::optional<std::string>& startSystem,
+store::StoreError FindSystemsInRange(StarMap& starMap,
+                                     const std::optional<std::string>& startSystem,
                                      const std::set<std::string>& avoidSelection, int jumps,
                                      bool allSystems, OutputBox& output) {
   if (!startSystem) {
@@ -70,7 +71,8 @@ store::StoreError FindSystemsInRange(StarMap& starMap, const std::optional<std::
   output.Clear();
 
   RangeIndex index;
-  store::StoreError error = BuildRangeIndex(starMap.databaseFiles, starMap.avoidSystems, index, output);
+  store::StoreError error =
+      BuildRangeIndex(starMap.databaseFiles, starMap.avoidSystems, index, output);
   if (error.Failed()) return error;
 
   // Whole text at once: a widget that re-lays out on every append would be slow for
@@ -107,15 +109,15 @@ ExportResult ExportGraphViz(StarMap& starMap, const std::optional<std::string>& 
       break;
     case ReplaceFileResult::Status::OpenFailed:
       output.SetText(fmt::format("could not open file {}", targetPath));
-      result.error = {store::E_FAIL, fmt::format("could not open {} for writing: {}", targetPath,
-                                                 written.reason)};
+      result.error = {store::E_FAIL,
+                      fmt::format("could not open {} for writing: {}", targetPath, written.reason)};
       break;
     case ReplaceFileResult::Status::WriteFailed:
       // The old file, if any, is still there untouched; saying "saved" would be a lie.
       output.SetText(fmt::format("could not write file {}", targetPath));
       result.error = {store::E_FAIL,
-                      fmt::format("could not write {}: {}; the file was left as it was",
-                                  targetPath, written.reason)};
+                      fmt::format("could not write {}: {}; the file was left as it was", targetPath,
+                                  written.reason)};
       break;
   }
   return result;

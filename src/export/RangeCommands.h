@@ -14,7 +14,8 @@ namespace lanewright {
 // point in first list." (avoidSystems unchanged); otherwise avoidSystems becomes
 // avoidSelection and the systems within jumps (0..999) of the start are listed (N = 1: the
 // warp points leaving it). The error is set when an empire file could not be opened.
-store::StoreError FindSystemsInRange(StarMap& starMap, const std::optional<std::string>& startSystem,
+store::StoreError FindSystemsInRange(StarMap& starMap,
+                                     const std::optional<std::string>& startSystem,
                                      const std::set<std::string>& avoidSelection, int jumps,
                                      bool allSystems, OutputBox& output);
 

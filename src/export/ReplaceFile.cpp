@@ -1,6 +1,7 @@
 #include "export/ReplaceFile.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-
-#include <fmt/format.h>
 
 namespace lanewright {
 namespace {
@@ -102,8 +101,10 @@ ReplaceFileResult ReplaceFile(const std::string& path, std::string_view bytes) {
     done += static_cast<std::size_t>(n);
   }
   // EINVAL: a file system that cannot sync; the data is written all the same.
-  if (::fsync(temp.fd()) != 0 && errno != EINVAL) return Fail(Status::WriteFailed, ErrnoText(errno));
-  if (const int error = temp.Close(); error != 0) return Fail(Status::WriteFailed, ErrnoText(error));
+  if (::fsync(temp.fd()) != 0 && errno != EINVAL)
+    return Fail(Status::WriteFailed, ErrnoText(errno));
+  if (const int error = temp.Close(); error != 0)
+    return Fail(Status::WriteFailed, ErrnoText(error));
   if (::rename(temp.path().c_str(), target.c_str()) != 0)
     return Fail(Status::WriteFailed, ErrnoText(errno));
   temp.Keep();

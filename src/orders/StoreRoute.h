@@ -25,9 +25,9 @@ struct ConvoyValues {
 
 struct StoreRouteResult {
   RouteResult route;
-  bool stored = false;          // the orders are in the turn entry database
+  bool stored = false;  // the orders are in the turn entry database
   int ordersStored = 0;
-  store::StoreError storeError; // the turn entry database could not be written
+  store::StoreError storeError;  // the turn entry database could not be written
 };
 
 // Steps after the dialog closed with OK: the orders of the route from -> to (through

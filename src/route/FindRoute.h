@@ -14,10 +14,12 @@ namespace lanewright {
 
 // What a route request came to, beyond the sink calls.
 struct RouteResult {
-  store::StoreError error;     // set when an empire file could not be opened (nothing searched)
-  int directions = 0;          // directions searched
-  int directionsFound = 0;     // directions whose whole trip (both legs) was found
-  bool AllFound() const { return !error.Failed() && directions > 0 && directionsFound == directions; }
+  store::StoreError error;  // set when an empire file could not be opened (nothing searched)
+  int directions = 0;       // directions searched
+  int directionsFound = 0;  // directions whose whole trip (both legs) was found
+  bool AllFound() const {
+    return !error.Failed() && directions > 0 && directionsFound == directions;
+  }
 };
 
 // One route request: builds the route graph from starMap.databaseFiles (avoiding

@@ -10,13 +10,12 @@ void OutputBoxSink::ReportFailure(const std::string& text) { output_.Append(text
 
 void OutputBoxSink::Clear() { output_.Clear(); }
 
-void OutputBoxSink::WarpStep(std::string system, std::string destination,
-                             std::int32_t warpPointId, char warpClass,
-                             const std::set<std::int32_t>& empires, std::int32_t fuelSoFar,
-                             const SystemEmpireSet& systemEmpire) {
+void OutputBoxSink::WarpStep(std::string system, std::string destination, std::int32_t warpPointId,
+                             char warpClass, const std::set<std::int32_t>& empires,
+                             std::int32_t fuelSoFar, const SystemEmpireSet& systemEmpire) {
   (void)systemEmpire;
-  std::string line = fmt::format("{} -> {} WP: {} ({}) (", system, destination, warpPointId,
-                                 warpClass);
+  std::string line =
+      fmt::format("{} -> {} WP: {} ({}) (", system, destination, warpPointId, warpClass);
   const char* separator = "";
   for (const std::int32_t empire : empires) {
     line += separator;

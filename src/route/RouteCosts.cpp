@@ -5,8 +5,8 @@
 namespace lanewright {
 namespace {
 
-constexpr std::array<std::int32_t, 17> kFuelTable = {1,  2,  4,  9,   16,  25,  36,  49, 64,
-                                                     81, 100, 121, 144, 0, 0, 0, 0};
+constexpr std::array<std::int32_t, 17> kFuelTable = {1,  2,   4,   9,   16, 25, 36, 49, 64,
+                                                     81, 100, 121, 144, 0,  0,  0,  0};
 
 }  // namespace
 

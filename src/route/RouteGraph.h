@@ -60,7 +60,9 @@ class RouteGraph {
   }
   const Link& LinkAt(LinkId id) const { return links_[id]; }
   std::size_t LinkCount() const { return links_.size(); }
-  const std::set<std::int32_t>& Empires(const Link& link) const { return empireSets_[link.empireSet]; }
+  const std::set<std::int32_t>& Empires(const Link& link) const {
+    return empireSets_[link.empireSet];
+  }
 
   // The link as a self-contained record.
   WarpLink MakeWarpLink(LinkId id) const;

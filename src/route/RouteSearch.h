@@ -9,7 +9,13 @@
 
 namespace lanewright {
 
-enum class SearchStatus { NotStarted = 0, Searching = 1, Succeeded = 2, Failed = 3, OutOfMemory = 4 };
+enum class SearchStatus {
+  NotStarted = 0,
+  Searching = 1,
+  Succeeded = 2,
+  Failed = 3,
+  OutOfMemory = 4
+};
 
 // Best-first search over values of State. Contract of State (all const):
 //   bool ExpandInto(RouteSearch<State>& search, const State* parent)
@@ -18,7 +24,8 @@ enum class SearchStatus { NotStarted = 0, Searching = 1, Succeeded = 2, Failed =
 //   bool SameSystem(const State& other)
 //   float EntryCost()       cost of the step into this state, not negative
 //   float Estimate()        h of a new node, not negative
-//   std::size_t SystemKey() small dense number with a.SameSystem(b) == (a.SystemKey() == b.SystemKey())
+//   std::size_t SystemKey() small dense number with a.SameSystem(b) == (a.SystemKey() ==
+//   b.SystemKey())
 //
 // Which of several equally cheap paths is found depends on the exact order of the open
 // list, so it is kept with std::push_heap/pop_heap/make_heap and the ordering "a is below b

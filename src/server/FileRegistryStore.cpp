@@ -1,6 +1,7 @@
 #include "server/FileRegistryStore.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,8 +14,6 @@
 #include <fstream>
 #include <sstream>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "export/ReplaceFile.h"
 
@@ -338,8 +337,8 @@ std::unique_ptr<FileRegistryStore> FileRegistryStore::Open(const std::string& pa
   }
   std::string reason;
   if (!ReadRegistryText(content.str(), *store, &reason)) {
-    *error = fmt::format("the registry file {} is damaged ({}); it was left as it is", path,
-                         reason);
+    *error =
+        fmt::format("the registry file {} is damaged ({}); it was left as it is", path, reason);
     return nullptr;
   }
   store->savedChanges_ = store->ChangeCount();

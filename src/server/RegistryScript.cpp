@@ -65,10 +65,10 @@ HResult MakeValue(std::string_view type, std::string_view text, RegistryValue* v
   return DISP_E_EXCEPTION;
 }
 
-#define RETURN_IF_FAILED(expr)         \
-  do {                                 \
-    const HResult hr_ = (expr);        \
-    if (Failed(hr_)) return hr_;       \
+#define RETURN_IF_FAILED(expr)   \
+  do {                           \
+    const HResult hr_ = (expr);  \
+    if (Failed(hr_)) return hr_; \
   } while (false)
 
 class ScriptInterpreter {

@@ -13,13 +13,20 @@ struct RootKeyRow {
 };
 
 constexpr RootKeyRow kRootKeyTable[] = {
-    {"HKCR", RootKey::ClassesRoot},     {"HKEY_CLASSES_ROOT", RootKey::ClassesRoot},
-    {"HKCU", RootKey::CurrentUser},     {"HKEY_CURRENT_USER", RootKey::CurrentUser},
-    {"HKLM", RootKey::LocalMachine},    {"HKEY_LOCAL_MACHINE", RootKey::LocalMachine},
-    {"HKU", RootKey::Users},            {"HKEY_USERS", RootKey::Users},
-    {"HKPD", RootKey::PerformanceData}, {"HKEY_PERFORMANCE_DATA", RootKey::PerformanceData},
-    {"HKDD", RootKey::DynData},         {"HKEY_DYN_DATA", RootKey::DynData},
-    {"HKCC", RootKey::CurrentConfig},   {"HKEY_CURRENT_CONFIG", RootKey::CurrentConfig},
+    {"HKCR", RootKey::ClassesRoot},
+    {"HKEY_CLASSES_ROOT", RootKey::ClassesRoot},
+    {"HKCU", RootKey::CurrentUser},
+    {"HKEY_CURRENT_USER", RootKey::CurrentUser},
+    {"HKLM", RootKey::LocalMachine},
+    {"HKEY_LOCAL_MACHINE", RootKey::LocalMachine},
+    {"HKU", RootKey::Users},
+    {"HKEY_USERS", RootKey::Users},
+    {"HKPD", RootKey::PerformanceData},
+    {"HKEY_PERFORMANCE_DATA", RootKey::PerformanceData},
+    {"HKDD", RootKey::DynData},
+    {"HKEY_DYN_DATA", RootKey::DynData},
+    {"HKCC", RootKey::CurrentConfig},
+    {"HKEY_CURRENT_CONFIG", RootKey::CurrentConfig},
 };
 
 unsigned char Fold(char c) {
@@ -103,8 +110,8 @@ std::uint32_t RegistryValue::Number() const {
 }
 
 bool NamesEqual(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Fold(x) == Fold(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Fold(x) == Fold(y); });
 }
 
 void DeleteKeyTree(RegistryStore& store, KeyHandle parent, const std::string& name) {
@@ -204,8 +211,7 @@ RegError MemoryRegistryStore::SetValue(KeyHandle key, std::string_view name,
   if (!node) return error;
   const bool wellFormed =
       (value.type == ValueType::String && !value.data.empty() && value.data.back() == 0) ||
-      (value.type == ValueType::Dword && value.data.size() == 4) ||
-      value.type == ValueType::Binary;
+      (value.type == ValueType::Dword && value.data.size() == 4) || value.type == ValueType::Binary;
   if (!wellFormed || CharacterCount(name) > kMaxValueNameLength) return kRegInvalidParameter;
   const auto it = node->values.find(name);
   if (it != node->values.end()) {
@@ -270,8 +276,7 @@ RegError MemoryRegistryStore::EnumKey(KeyHandle key, std::uint32_t index, std::s
   return kRegOk;
 }
 
-RegError MemoryRegistryStore::EnumValueName(KeyHandle key, std::uint32_t index,
-                                            std::string* name) {
+RegError MemoryRegistryStore::EnumValueName(KeyHandle key, std::uint32_t index, std::string* name) {
   RegError error = kRegOk;
   const auto node = Resolve(key, &error);
   if (!node) return error;
@@ -291,8 +296,7 @@ RegError MemoryRegistryStore::QueryInfoKey(KeyHandle key, std::uint32_t* subKeys
 }
 
 RegError MemoryRegistryStore::CloseKey(KeyHandle key) {
-  if (key.value >= kFirstRootHandle && key.value < kFirstRootHandle + kRootKeyCount)
-    return kRegOk;
+  if (key.value >= kFirstRootHandle && key.value < kFirstRootHandle + kRootKeyCount) return kRegOk;
   return handles_.erase(key.value) ? kRegOk : kRegInvalidHandle;
 }
 

@@ -55,7 +55,8 @@ enum class ValueType : std::uint32_t { String = 1, Binary = 3, Dword = 4 };
 
 struct RegistryValue {
   ValueType type = ValueType::String;
-  std::vector<std::uint8_t> data;  // a string ends with its zero byte; a number is 4 bytes, little-endian
+  std::vector<std::uint8_t>
+      data;  // a string ends with its zero byte; a number is 4 bytes, little-endian
 
   static RegistryValue String(std::string_view text);
   static RegistryValue Dword(std::uint32_t number);

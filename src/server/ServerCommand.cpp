@@ -1,12 +1,11 @@
 #include "server/ServerCommand.h"
 
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "server/FileRegistryStore.h"
 #include "server/RegistryScript.h"

@@ -6,8 +6,8 @@
 
 namespace lanewright::server {
 
-using store::HResult;
 using store::E_FAIL;
+using store::HResult;
 using store::S_OK;
 
 inline constexpr HResult DISP_E_EXCEPTION = static_cast<HResult>(0x80020009u);

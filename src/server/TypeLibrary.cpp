@@ -1,9 +1,9 @@
 #include "server/TypeLibrary.h"
 
+#include <fmt/format.h>
+
 #include <fstream>
 #include <sstream>
-
-#include <fmt/format.h>
 
 #include "server/ModuleResources.h"
 
@@ -155,8 +155,7 @@ HResult RegisterTypeLibrary(RegistryStore& store, std::string_view modulePath,
   const std::string version = VersionKey(info);
   // The platform files the library's path under its locale in hex ("409" for 0x409).
   const std::string win32 = fmt::format("{}\\{:x}\\win32", version, info.lcid);
-  for (const auto& [subKey, text] : {std::pair{version, info.helpString},
-                                     std::pair{win32, path},
+  for (const auto& [subKey, text] : {std::pair{version, info.helpString}, std::pair{win32, path},
                                      std::pair{version + "\\FLAGS", std::string("0")},
                                      std::pair{version + "\\HELPDIR", HelpDirectory(path)}}) {
     if (const HResult hr = SetDefault(store, root, subKey, text); Failed(hr)) return hr;
@@ -171,7 +170,8 @@ HResult UnregisterTypeLibrary(RegistryStore& store, std::string_view modulePath,
   if (const HResult hr = LoadTypeLibrary(modulePath, embedded, &info, &path); Failed(hr)) return hr;
   const KeyHandle root = RootHandle(RootKey::ClassesRoot);
   KeyHandle library;
-  if (store.OpenKey(root, "TypeLib\\" + info.libid, KeyAccess::All, &library) != kRegOk) return S_OK;
+  if (store.OpenKey(root, "TypeLib\\" + info.libid, KeyAccess::All, &library) != kRegOk)
+    return S_OK;
   ScopedKey guard(store, library);
   DeleteKeyTree(store, library, fmt::format("{:x}.{:x}", info.major, info.minor));
   std::uint32_t subKeys = 0;

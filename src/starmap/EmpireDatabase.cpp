@@ -6,8 +6,11 @@ using store::Binding;
 
 store::HResult EmpireDatabase::Open() {
   return reader_.Open(record.dbFile, "Warp Points",
-                      {{Binding::Kind::Int32}, {Binding::Kind::Int32}, {Binding::Kind::Text, 50},
-                       {Binding::Kind::Text, 50}, {Binding::Kind::Int32}});
+                      {{Binding::Kind::Int32},
+                       {Binding::Kind::Int32},
+                       {Binding::Kind::Text, 50},
+                       {Binding::Kind::Text, 50},
+                       {Binding::Kind::Int32}});
 }
 
 store::HResult EmpireDatabase::MoveNext() {

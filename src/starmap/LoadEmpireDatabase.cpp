@@ -1,8 +1,8 @@
 #include "starmap/LoadEmpireDatabase.h"
 
-#include <set>
-
 #include <fmt/format.h>
+
+#include <set>
 
 #include "starmap/EmpireDatabase.h"
 #include "starmap/NameRules.h"
@@ -46,7 +46,8 @@ LoadResult ReadEmpireFiles(StarMap& starMap, OutputBox& output) {
     if (next < 0) result.notes.push_back(db.error().reason + "; reading stopped there");
     if (db.SkippedRows() > 0) {
       output.Append(fmt::format("skipped {} unreadable rows in {}\r\n", db.SkippedRows(), path));
-      result.notes.push_back(fmt::format("skipped {} unreadable rows in {}", db.SkippedRows(), path));
+      result.notes.push_back(
+          fmt::format("skipped {} unreadable rows in {}", db.SkippedRows(), path));
     }
     db.Release();
   }

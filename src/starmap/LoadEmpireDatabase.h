@@ -18,8 +18,8 @@ struct FileChoice {
 
 struct LoadResult {
   bool ok = false;
-  SystemLists lists;          // filled only when every file opened
-  store::StoreError error;    // the failure that stopped the load, in words
+  SystemLists lists;               // filled only when every file opened
+  store::StoreError error;         // the failure that stopped the load, in words
   std::vector<std::string> notes;  // further things worth telling the user (skipped rows, damage)
 };
 

@@ -1,9 +1,9 @@
 #include "store/BoundReader.h"
 
+#include <fmt/format.h>
+
 #include <charconv>
 #include <limits>
-
-#include <fmt/format.h>
 
 namespace lanewright::store {
 
@@ -86,9 +86,8 @@ HResult BoundReader::Open(const std::string& path, const std::string& table,
   if (!reader_) return error_.code;
   const auto& columns = reader_->Columns();
   if (columns.size() < bindings_.size()) {
-    error_ = {DB_E_BADORDINAL,
-              fmt::format("{}: table \"{}\" has {} columns, {} are needed", path, table,
-                          columns.size(), bindings_.size())};
+    error_ = {DB_E_BADORDINAL, fmt::format("{}: table \"{}\" has {} columns, {} are needed", path,
+                                           table, columns.size(), bindings_.size())};
     reader_.reset();
     return error_.code;
   }

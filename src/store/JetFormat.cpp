@@ -1,10 +1,10 @@
 #include "store/JetFormat.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <array>
 #include <utility>
-
-#include <fmt/format.h>
 
 namespace lanewright::store::jet {
 namespace {
@@ -74,9 +74,7 @@ constexpr std::array<char16_t, 32> kCp1252High{
 
 }  // namespace
 
-const Layout& LayoutFor(JetVersion version) {
-  return version == JetVersion::Jet3 ? kJet3 : kJet4;
-}
+const Layout& LayoutFor(JetVersion version) { return version == JetVersion::Jet3 ? kJet3 : kJet4; }
 
 std::uint32_t Get(const Bytes& b, std::size_t at, std::size_t size) {
   if (at > b.size() || size > b.size() - at)
@@ -111,7 +109,11 @@ bool Utf8ToUcs2(std::string_view utf8, std::u16string& out, std::string& why) {
   out.clear();
   for (std::size_t i = 0; i < utf8.size();) {
     const auto b0 = static_cast<unsigned char>(utf8[i]);
-    std::size_t len = b0 < 0x80 ? 1 : (b0 >> 5) == 6 ? 2 : (b0 >> 4) == 14 ? 3 : (b0 >> 3) == 30 ? 4 : 0;
+    std::size_t len = b0 < 0x80         ? 1
+                      : (b0 >> 5) == 6  ? 2
+                      : (b0 >> 4) == 14 ? 3
+                      : (b0 >> 3) == 30 ? 4
+                                        : 0;
     if (len == 0 || i + len > utf8.size()) {
       why = "is not valid UTF-8";
       return false;
@@ -199,8 +201,8 @@ std::optional<Bytes> EncodeCp1252(std::u16string_view text) {
       out.push_back(static_cast<std::uint8_t>(c));
       continue;
     }
-    const auto* it = c == 0 ? kCp1252High.end()
-                            : std::find(kCp1252High.begin(), kCp1252High.end(), c);
+    const auto* it =
+        c == 0 ? kCp1252High.end() : std::find(kCp1252High.begin(), kCp1252High.end(), c);
     if (it == kCp1252High.end()) return std::nullopt;
     out.push_back(static_cast<std::uint8_t>(0x80 + (it - kCp1252High.begin())));
   }
@@ -335,8 +337,8 @@ void AppendJet3Trailer(Bytes& row, const std::vector<std::size_t>& offsets, std:
 
 }  // namespace
 
-Bytes EncodeRow(const Layout& layout, const std::vector<ColumnDef>& columns,
-                std::size_t numVarCols, const std::vector<StoredValue>& values) {
+Bytes EncodeRow(const Layout& layout, const std::vector<ColumnDef>& columns, std::size_t numVarCols,
+                const std::vector<StoredValue>& values) {
   const std::size_t n = columns.size();
   std::size_t fixedArea = 0;
   for (const auto& c : columns)

@@ -32,11 +32,11 @@ struct Layout {
   std::size_t dataRowCount;        // data page: offset of the row count
   std::size_t dataHeader;          // data page: bytes before the row offset table
   std::size_t rowCountSize;        // bytes of the column count at the start of a row
-  std::size_t tdefNumRows, tdefTableType, tdefMaxCols, tdefNumVarCols, tdefNumCols,
-      tdefNumIdx, tdefNumRealIdx, tdefOwnedMap, tdefFreeMap, tdefColumns;
-  std::size_t columnSize;      // one column descriptor in a table definition
-  std::size_t realIndexSize;   // one physical index entry before the descriptors
-  std::size_t usageMapBytes;   // bitmap bytes of an inline usage map row
+  std::size_t tdefNumRows, tdefTableType, tdefMaxCols, tdefNumVarCols, tdefNumCols, tdefNumIdx,
+      tdefNumRealIdx, tdefOwnedMap, tdefFreeMap, tdefColumns;
+  std::size_t columnSize;     // one column descriptor in a table definition
+  std::size_t realIndexSize;  // one physical index entry before the descriptors
+  std::size_t usageMapBytes;  // bitmap bytes of an inline usage map row
   // Column descriptor fields.
   std::size_t colType, colNum, colVarIndex, colFlags, colFixedOffset, colLength;
 
@@ -49,9 +49,20 @@ const Layout& LayoutFor(JetVersion version);
 
 // Column type codes as stored in a table definition.
 enum ColumnTypeCode : std::uint8_t {
-  kBool = 0x01, kByte = 0x02, kInteger = 0x03, kLong = 0x04, kMoney = 0x05, kFloat = 0x06,
-  kDouble = 0x07, kDateTime = 0x08, kBinary = 0x09, kText = 0x0A, kOle = 0x0B, kMemo = 0x0C,
-  kGuid = 0x0F, kNumeric = 0x10,
+  kBool = 0x01,
+  kByte = 0x02,
+  kInteger = 0x03,
+  kLong = 0x04,
+  kMoney = 0x05,
+  kFloat = 0x06,
+  kDouble = 0x07,
+  kDateTime = 0x08,
+  kBinary = 0x09,
+  kText = 0x0A,
+  kOle = 0x0B,
+  kMemo = 0x0C,
+  kGuid = 0x0F,
+  kNumeric = 0x10,
 };
 
 inline constexpr std::uint8_t kColumnFixed = 0x01;
@@ -111,8 +122,8 @@ using StoredValue = std::optional<Bytes>;
 
 // Lays out a row. columns are the table's stored descriptors, values[i] belongs to
 // columns[i]. Throws JetError when the row cannot be laid out (too long for a page).
-Bytes EncodeRow(const Layout& layout, const std::vector<ColumnDef>& columns,
-                std::size_t numVarCols, const std::vector<StoredValue>& values);
+Bytes EncodeRow(const Layout& layout, const std::vector<ColumnDef>& columns, std::size_t numVarCols,
+                const std::vector<StoredValue>& values);
 
 // Splits a stored row back into its column values (nullopt for NULL). Throws JetError for
 // a row whose trailer does not fit its bytes.

@@ -1,6 +1,7 @@
 #include "store/JetWriter.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,8 +14,6 @@
 #include <filesystem>
 #include <optional>
 #include <utility>
-
-#include <fmt/format.h>
 
 #include "store/JetFormat.h"
 #include "store/JetWriterImage.h"
@@ -40,7 +39,9 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::string SystemError(const char* what) { return fmt::format("{}: {}", what, std::strerror(errno)); }
+std::string SystemError(const char* what) {
+  return fmt::format("{}: {}", what, std::strerror(errno));
+}
 
 // Access's rules for object names; the same names then work in Access, mdbtools and here.
 void CheckName(const std::string& name, const char* what) {
@@ -48,22 +49,25 @@ void CheckName(const std::string& name, const char* what) {
   std::string why;
   if (!jet::Utf8ToUcs2(name, text, why)) throw JetError(fmt::format("the {} name {}", what, why));
   if (text.empty() || text.size() > 64)
-    throw JetError(fmt::format("the {} name \"{}\" must have 1 to 64 characters", what,
-                               jet::Printable(name)));
+    throw JetError(
+        fmt::format("the {} name \"{}\" must have 1 to 64 characters", what, jet::Printable(name)));
   if (text.front() == u' ')
     throw JetError(fmt::format("the {} name \"{}\" must not start with a blank", what, name));
   for (char16_t c : text) {
     if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']')
-      throw JetError(fmt::format("the {} name \"{}\" must not contain . ! ` [ ] or control "
-                                 "characters",
-                                 what, jet::Printable(name)));
+      throw JetError(
+          fmt::format("the {} name \"{}\" must not contain . ! ` [ ] or control "
+                      "characters",
+                      what, jet::Printable(name)));
   }
 }
 
-std::vector<jet::ColumnDef> ColumnDefsFor(const jet::Layout& layout, const JetTableSpec& definition) {
+std::vector<jet::ColumnDef> ColumnDefsFor(const jet::Layout& layout,
+                                          const JetTableSpec& definition) {
   CheckName(definition.name, "table");
   if (Lower(definition.name).rfind("msys", 0) == 0)
-    throw JetError(fmt::format("the table name \"{}\" is reserved for Access's own tables", definition.name));
+    throw JetError(
+        fmt::format("the table name \"{}\" is reserved for Access's own tables", definition.name));
   if (definition.columns.empty() || definition.columns.size() > 255)
     throw JetError(fmt::format("table \"{}\" must have 1 to 255 columns", definition.name));
   std::vector<jet::ColumnDef> defs;
@@ -71,7 +75,8 @@ std::vector<jet::ColumnDef> ColumnDefsFor(const jet::Layout& layout, const JetTa
   for (const JetColumn& c : definition.columns) {
     CheckName(c.name, "column");
     if (std::find(seen.begin(), seen.end(), Lower(c.name)) != seen.end())
-      throw JetError(fmt::format("table \"{}\" has two columns named \"{}\"", definition.name, c.name));
+      throw JetError(
+          fmt::format("table \"{}\" has two columns named \"{}\"", definition.name, c.name));
     seen.push_back(Lower(c.name));
     jet::ColumnDef d;
     d.name = c.name;
@@ -149,8 +154,8 @@ std::vector<Row> ReadBack(const std::string& path, const std::string& table) {
   }
 }
 
-void CheckReadBack(const std::string& copy, const std::string& table, const std::vector<Row>& before,
-                   const std::vector<Row>& added) {
+void CheckReadBack(const std::string& copy, const std::string& table,
+                   const std::vector<Row>& before, const std::vector<Row>& added) {
   std::vector<Row> got;
   try {
     got = ReadBack(copy, table);
@@ -158,15 +163,17 @@ void CheckReadBack(const std::string& copy, const std::string& table, const std:
     throw JetError(fmt::format("the written file did not read back: {}", e.what()));
   }
   if (got.size() != before.size() + added.size())
-    throw JetError(fmt::format("the written file did not read back: table \"{}\" has {} rows "
-                               "instead of {}",
-                               table, got.size(), before.size() + added.size()));
+    throw JetError(
+        fmt::format("the written file did not read back: table \"{}\" has {} rows "
+                    "instead of {}",
+                    table, got.size(), before.size() + added.size()));
   for (std::size_t i = 0; i < got.size(); ++i) {
     const Row& want = i < before.size() ? before[i] : added[i - before.size()];
     if (got[i] != want)
-      throw JetError(fmt::format("the written file did not read back: row {} of table \"{}\" "
-                                 "differs from what was written",
-                                 i + 1, table));
+      throw JetError(
+          fmt::format("the written file did not read back: row {} of table \"{}\" "
+                      "differs from what was written",
+                      i + 1, table));
   }
 }
 
@@ -195,8 +202,8 @@ class Copy {
   explicit Copy(const std::string& beside) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path p(beside);
-    path_ = (p.parent_path() / fmt::format(".{}.lanewright-{}-{}.tmp", p.filename().string(),
-                                           ::getpid(), counter++))
+    path_ = (p.parent_path() /
+             fmt::format(".{}.lanewright-{}-{}.tmp", p.filename().string(), ::getpid(), counter++))
                 .string();
   }
   ~Copy() {
@@ -269,9 +276,10 @@ struct OpenDatabase {
 void OpenForWriting(const std::string& asGiven, const std::string& path, OpenDatabase& db) {
   for (const std::string* p : {&asGiven, &path}) {
     if (auto lock = LockFileOf(*p))
-      throw JetError(fmt::format("the database is open in another program (lock file {} "
-                                 "exists); close it there and try again",
-                                 *lock));
+      throw JetError(
+          fmt::format("the database is open in another program (lock file {} "
+                      "exists); close it there and try again",
+                      *lock));
   }
   db.fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (db.fd.get() < 0) throw JetError(SystemError("cannot open the database"));
@@ -296,9 +304,10 @@ void OpenForWriting(const std::string& asGiven, const std::string& path, OpenDat
 // Moves the checked copy over the database, unless someone changed the database meanwhile.
 void ReplaceWith(const std::string& path, const OpenDatabase& db, Copy& copy) {
   if (auto lock = LockFileOf(path))
-    throw JetError(fmt::format("the database was opened in another program meanwhile (lock file "
-                               "{} exists); nothing was written",
-                               *lock));
+    throw JetError(
+        fmt::format("the database was opened in another program meanwhile (lock file "
+                    "{} exists); nothing was written",
+                    *lock));
   struct stat now {};
   if (::stat(path.c_str(), &now) != 0 || now.st_ino != db.st.st_ino ||
       now.st_size != db.st.st_size || now.st_mtim.tv_sec != db.st.st_mtim.tv_sec ||
@@ -328,34 +337,38 @@ TableToWrite FindWritableTable(const jet::Image& img, const std::string& table) 
     throw JetError(fmt::format("the catalog lists \"{}\" more than once", table));
   const jet::CatalogEntry& e = matches.front();
   if ((e.type & 0x7F) != jet::kCatalogLocalTable)
-    throw JetError(fmt::format("\"{}\" is not a table of this file (a linked table or another "
-                               "kind of object)",
-                               e.name));
+    throw JetError(
+        fmt::format("\"{}\" is not a table of this file (a linked table or another "
+                    "kind of object)",
+                    e.name));
   if (e.flags & jet::kCatalogSystemFlags)
     throw JetError(fmt::format("\"{}\" is one of Access's own system tables", e.name));
   TableToWrite t{img.ReadTable(e.id & 0x00FFFFFF), e.name};
   const auto& info = t.info;
   if (info.numIdx != 0 || info.numRealIdx != 0)
-    throw JetError(fmt::format("table \"{}\" has indexes or a primary key; Lanewright never "
-                               "writes to such tables, because Access would find its indexes "
-                               "out of date",
-                               e.name));
+    throw JetError(
+        fmt::format("table \"{}\" has indexes or a primary key; Lanewright never "
+                    "writes to such tables, because Access would find its indexes "
+                    "out of date",
+                    e.name));
   if (info.maxCols != info.numCols || info.columns.size() != info.numCols)
-    throw JetError(fmt::format("table \"{}\" has had columns deleted; compact it in Access first",
-                               e.name));
+    throw JetError(
+        fmt::format("table \"{}\" has had columns deleted; compact it in Access first", e.name));
   for (const auto& c : info.columns) {
     if (c.flags & (jet::kColumnAutoLong | jet::kColumnAutoGuid))
-      throw JetError(fmt::format("column \"{}\" of table \"{}\" is an AutoNumber; Lanewright "
-                                 "does not write tables with AutoNumber columns",
-                                 c.name, e.name));
+      throw JetError(
+          fmt::format("column \"{}\" of table \"{}\" is an AutoNumber; Lanewright "
+                      "does not write tables with AutoNumber columns",
+                      c.name, e.name));
     const bool number = c.type == jet::kByte || c.type == jet::kInteger || c.type == jet::kLong;
     if (!number && c.type != jet::kText && c.type != jet::kBinary)
-      throw JetError(fmt::format("column \"{}\" of table \"{}\" is of a type Lanewright does not "
-                                 "write (only Byte, Integer, Long Integer, Text and Binary)",
-                                 c.name, e.name));
+      throw JetError(
+          fmt::format("column \"{}\" of table \"{}\" is of a type Lanewright does not "
+                      "write (only Byte, Integer, Long Integer, Text and Binary)",
+                      c.name, e.name));
     if (number != c.IsFixed() || (number && c.length != jet::FixedSize(c)))
-      throw JetError(fmt::format("column \"{}\" of table \"{}\" is described inconsistently",
-                                 c.name, e.name));
+      throw JetError(
+          fmt::format("column \"{}\" of table \"{}\" is described inconsistently", c.name, e.name));
   }
   return t;
 }
@@ -371,9 +384,10 @@ void CheckCodePage(const jet::Image& img, const std::vector<Row>& rows) {
       if (const auto* s = std::get_if<std::string>(&cell))
         for (char c : *s)
           if (static_cast<unsigned char>(c) >= 0x80)
-            throw JetError(fmt::format("row {}: the file keeps its text in code page {}; "
-                                       "Lanewright can add only plain ASCII text to it",
-                                       r + 1, img.CodePage()));
+            throw JetError(
+                fmt::format("row {}: the file keeps its text in code page {}; "
+                            "Lanewright can add only plain ASCII text to it",
+                            r + 1, img.CodePage()));
 }
 
 std::vector<std::string> UserTables(const jet::Image& img) {
@@ -455,7 +469,8 @@ StoreError AddJetTable(const std::string& path, const JetTableSpec& table) {
     Copy copy(file);
     copy.Write(img.bytes(), db.st.st_mode & 07777);
     RunCopyHook(copy.path());
-    for (std::size_t i = 0; i < others.size(); ++i) CheckReadBack(copy.path(), others[i], before[i], {});
+    for (std::size_t i = 0; i < others.size(); ++i)
+      CheckReadBack(copy.path(), others[i], before[i], {});
     CheckReadBack(copy.path(), table.name, {}, table.rows);
     ReplaceWith(file, db, copy);
     return {};
@@ -478,7 +493,8 @@ StoreError AppendJetRows(const std::string& path, const std::string& table,
     const auto values = EncodeRows(img.layout(), target.info.columns, rows);
     if (rows.empty()) return {};
     const std::vector<Row> before = ReadBack(file, target.name);
-    if (before.size() + rows.size() > 0x7FFFFFFF) throw JetError("the table would hold too many rows");
+    if (before.size() + rows.size() > 0x7FFFFFFF)
+      throw JetError("the table would hold too many rows");
 
     img.AppendRows(target.info, values);
 

@@ -1,11 +1,11 @@
 #include "store/JetWriterImage.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
-
-#include <fmt/format.h>
 
 namespace lanewright::store::jet {
 namespace {
@@ -38,12 +38,23 @@ struct CatalogColumnSpec {
 
 // The catalog's columns as Access files are commonly said to have them, in name order.
 constexpr CatalogColumnSpec kCatalogColumns[] = {
-    {"Connect", kMemo, 0},       {"Database", kMemo, 0},      {"DateCreate", kDateTime, 8},
-    {"DateUpdate", kDateTime, 8}, {"Flags", kLong, 4},         {"ForeignName", kText, 255},
-    {"Id", kLong, 4},            {"Lv", kOle, 0},             {"LvExtra", kOle, 0},
-    {"LvModule", kOle, 0},       {"LvProp", kOle, 0},         {"Name", kText, 255},
-    {"Owner", kBinary, 255},     {"ParentId", kLong, 4},      {"RmtInfoLong", kOle, 0},
-    {"RmtInfoShort", kBinary, 255}, {"Type", kInteger, 2},
+    {"Connect", kMemo, 0},
+    {"Database", kMemo, 0},
+    {"DateCreate", kDateTime, 8},
+    {"DateUpdate", kDateTime, 8},
+    {"Flags", kLong, 4},
+    {"ForeignName", kText, 255},
+    {"Id", kLong, 4},
+    {"Lv", kOle, 0},
+    {"LvExtra", kOle, 0},
+    {"LvModule", kOle, 0},
+    {"LvProp", kOle, 0},
+    {"Name", kText, 255},
+    {"Owner", kBinary, 255},
+    {"ParentId", kLong, 4},
+    {"RmtInfoLong", kOle, 0},
+    {"RmtInfoShort", kBinary, 255},
+    {"Type", kInteger, 2},
 };
 
 Bytes EncodeName(const Layout& layout, const std::string& name) {
@@ -78,8 +89,7 @@ void AssignColumnLayout(const Layout& layout, std::vector<ColumnDef>& columns) {
   for (std::size_t i = 0; i < columns.size(); ++i) {
     ColumnDef& c = columns[i];
     c.number = static_cast<std::uint16_t>(i);
-    const bool variable = c.type == kText || c.type == kMemo || c.type == kOle ||
-                          c.type == kBinary;
+    const bool variable = c.type == kText || c.type == kMemo || c.type == kOle || c.type == kBinary;
     c.flags = static_cast<std::uint8_t>(kColumnNullable | (variable ? 0 : kColumnFixed));
     c.miscFlags = 0;
     if (c.type == kText && layout.version == JetVersion::Jet4) {
@@ -109,8 +119,8 @@ StoredValue EncodeCell(const Layout& layout, const ColumnDef& column, const Cell
     const auto* v = std::get_if<std::int64_t>(&cell);
     if (!v) throw mismatch(want);
     if (*v < lo || *v > hi)
-      throw JetError(fmt::format("column \"{}\" cannot hold {}: it takes {}", column.name, *v,
-                                 want));
+      throw JetError(
+          fmt::format("column \"{}\" cannot hold {}: it takes {}", column.name, *v, want));
     Bytes b(size);
     Put(b, 0, size, static_cast<std::uint32_t>(*v));
     return b;
@@ -137,8 +147,8 @@ StoredValue EncodeCell(const Layout& layout, const ColumnDef& column, const Cell
       std::u16string text;
       std::string why;
       if (!Utf8ToUcs2(*s, text, why))
-        throw JetError(fmt::format("the text \"{}\" for column \"{}\" {}", Printable(*s),
-                                   column.name, why));
+        throw JetError(
+            fmt::format("the text \"{}\" for column \"{}\" {}", Printable(*s), column.name, why));
       const std::size_t limit = CountChars(layout, column);
       if (text.size() > limit)
         throw JetError(fmt::format("the text \"{}\" is {} characters long; column \"{}\" holds {}",
@@ -166,8 +176,8 @@ StoredValue EncodeCell(const Layout& layout, const ColumnDef& column, const Cell
       return b->bytes;
     }
     default:
-      throw JetError(fmt::format("column \"{}\" has a type Lanewright does not write",
-                                 column.name));
+      throw JetError(
+          fmt::format("column \"{}\" has a type Lanewright does not write", column.name));
   }
 }
 
@@ -191,7 +201,8 @@ Image Image::Create(JetVersion version, double creationDate) {
     std::memcpy(&b[kJet4CreationDate], &creationDate, 8);
     // The password field is stored XOR-ed with the creation day; "no password" must
     // therefore read back as zeros after that mask.
-    const auto day = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::floor(creationDate)));
+    const auto day =
+        static_cast<std::uint32_t>(static_cast<std::int32_t>(std::floor(creationDate)));
     for (std::size_t i = 0; i < 40; i += 4) Put(b, kHeaderPassword + i, 4, day);
   }
   Rc4(kHeaderKey, sizeof kHeaderKey, &b[kHeaderMasked], L.maskedHeaderLength);
@@ -244,8 +255,7 @@ Image Image::Create(JetVersion version, double creationDate) {
 }
 
 Image Image::Load(Bytes bytes) {
-  if (bytes.size() < 0x100 || bytes[0] != 0x00)
-    throw JetError("not a Jet database (.mdb) file");
+  if (bytes.size() < 0x100 || bytes[0] != 0x00) throw JetError("not a Jet database (.mdb) file");
   JetVersion version;
   switch (bytes[kHeaderVersion]) {
     case 0x00:
@@ -351,7 +361,8 @@ std::vector<std::uint32_t> Image::MapPages(std::uint32_t mapPointer) const {
   if (bytes_[at] == 0) {
     const std::uint32_t start = Get(bytes_, at + 1, 4);
     for (std::size_t i = 0; i < (length - 5) * 8; ++i)
-      if ((bytes_[at + 5 + i / 8] >> (i % 8)) & 1) pages.push_back(start + static_cast<std::uint32_t>(i));
+      if ((bytes_[at + 5 + i / 8] >> (i % 8)) & 1)
+        pages.push_back(start + static_cast<std::uint32_t>(i));
   } else if (bytes_[at] == 1) {
     const std::size_t perPage = (layout_->pageSize - 4) * 8;
     for (std::size_t k = 0; k < (length - 1) / 4; ++k) {
@@ -401,7 +412,8 @@ void Image::MapAdd(std::uint32_t mapPointer, std::uint32_t page) {
   if (bytes_[at] != 1) throw Damaged("a usage map has an unknown type");
   const std::size_t perPage = (layout_->pageSize - 4) * 8;
   const std::size_t k = page / perPage;
-  if (k >= (length - 1) / 4) throw JetError("the file has grown past what its usage maps can cover");
+  if (k >= (length - 1) / 4)
+    throw JetError("the file has grown past what its usage maps can cover");
   std::uint32_t mapPage = Get(bytes_, at + 1 + 4 * k, 4);
   if (mapPage == 0) {
     mapPage = NewPage();  // may move bytes_: positions are recomputed below
@@ -461,9 +473,10 @@ void Image::WriteTdef(std::uint32_t page, std::uint8_t tableType,
   t.push_back(0xFF);  // end of the (empty) list of long-value column maps
   t.push_back(0xFF);
   if (t.size() > L.pageSize)
-    throw JetError(fmt::format("the table has too many columns or too long column names to be "
-                               "described on one page ({} bytes, at most {})",
-                               t.size(), L.pageSize));
+    throw JetError(
+        fmt::format("the table has too many columns or too long column names to be "
+                    "described on one page ({} bytes, at most {})",
+                    t.size(), L.pageSize));
   if (L.version == JetVersion::Jet4)
     Put(t, 2, 2, L.pageSize - static_cast<std::uint32_t>(t.size()));
   else
@@ -488,7 +501,8 @@ TableInfo Image::ReadTable(std::uint32_t tdefPage) const {
   for (std::uint32_t hops = 0; next != 0; ++hops) {
     const std::size_t more = PageStart(next);
     if (bytes_[more] != kPageTdef || hops >= PageCount())
-      throw Damaged(fmt::format("the definition of the table on page {} continues wrongly", tdefPage));
+      throw Damaged(
+          fmt::format("the definition of the table on page {} continues wrongly", tdefPage));
     page.insert(page.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(more + 8),
                 bytes_.begin() + static_cast<std::ptrdiff_t>(more + L.pageSize));
     next = Get(bytes_, more + 4, 4);
@@ -512,7 +526,8 @@ TableInfo Image::ReadTable(std::uint32_t tdefPage) const {
     c.number = static_cast<std::uint16_t>(Get(page, pos + L.colNum, 2));
     c.varIndex = static_cast<std::uint16_t>(Get(page, pos + L.colVarIndex, 2));
     c.flags = static_cast<std::uint8_t>(Get(page, pos + L.colFlags, 1));
-    if (L.version == JetVersion::Jet4) c.miscFlags = static_cast<std::uint8_t>(Get(page, pos + 16, 1));
+    if (L.version == JetVersion::Jet4)
+      c.miscFlags = static_cast<std::uint8_t>(Get(page, pos + 16, 1));
     c.fixedOffset = static_cast<std::uint16_t>(Get(page, pos + L.colFixedOffset, 2));
     c.length = static_cast<std::uint16_t>(Get(page, pos + L.colLength, 2));
     t.columns.push_back(c);
@@ -583,9 +598,8 @@ std::vector<CatalogEntry> Image::ReadCatalog() const {
       e.id = Get(*id, 0, 4);
       e.type = static_cast<std::int16_t>(Get(*type, 0, 2));
       e.flags = values[flagsCol] ? Get(*values[flagsCol], 0, 4) : 0;
-      e.name = Ucs2ToUtf8(L.version == JetVersion::Jet4
-                              ? DecodeJet4Text(name->data(), name->size())
-                              : DecodeCp1252(name->data(), name->size()));
+      e.name = Ucs2ToUtf8(L.version == JetVersion::Jet4 ? DecodeJet4Text(name->data(), name->size())
+                                                        : DecodeCp1252(name->data(), name->size()));
       entries.push_back(std::move(e));
     }
   }
@@ -596,8 +610,9 @@ std::uint32_t Image::AddTable(const std::string& name, const std::vector<ColumnD
   const Layout& L = *layout_;
   const TableInfo cat = ReadTable(kCatalogPage);
   if (cat.numIdx != 0 || cat.numRealIdx != 0)
-    throw JetError("the file's catalog has indexes (it was made by Access); Lanewright can "
-                   "only add tables to files it created itself");
+    throw JetError(
+        "the file's catalog has indexes (it was made by Access); Lanewright can "
+        "only add tables to files it created itself");
   for (const auto& e : ReadCatalog())
     if (Lower(e.name) == Lower(name))
       throw JetError(fmt::format("the file already has an object named \"{}\"", name));
@@ -650,12 +665,14 @@ void Image::AppendRows(const TableInfo& table, const std::vector<std::vector<Sto
       target = NewDataPage(table.tdefPage);
       MapAdd(table.ownedMap, target);
       MapAdd(table.freeMap, target);
-      if (TryInsertRow(target, row) < 0) throw JetError("internal error: a row does not fit a new page");
+      if (TryInsertRow(target, row) < 0)
+        throw JetError("internal error: a row does not fit a new page");
     }
   }
   const std::size_t at = PageStart(table.tdefPage);
   const std::uint64_t count = std::uint64_t{Get(bytes_, at + L.tdefNumRows, 4)} + rows.size();
-  Put(bytes_, at + L.tdefNumRows, 4, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
+  Put(bytes_, at + L.tdefNumRows, 4,
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
 }
 
 }  // namespace lanewright::store::jet

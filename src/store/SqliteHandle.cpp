@@ -1,8 +1,7 @@
 #include "store/SqliteHandle.h"
 
-#include <sqlite3.h>
-
 #include <fmt/format.h>
+#include <sqlite3.h>
 
 namespace lanewright::store {
 

@@ -1,12 +1,11 @@
 #include "store/Table.h"
 
+#include <fmt/format.h>
 #include <sys/stat.h>
 
 #include <array>
 #include <cstring>
 #include <fstream>
-
-#include <fmt/format.h>
 
 #include "store/JetTable.h"
 #include "store/SqliteTable.h"

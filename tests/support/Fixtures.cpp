@@ -131,8 +131,11 @@ void WriteEmpireFile(FixtureFormat format, const std::string& path,
                      std::int64_t{r.warpPointId}});
   }
   WriteTable(format, path, "Warp Points",
-             {{"Index", "INTEGER"}, {"Empire", "INTEGER"}, {"System", "TEXT"},
-              {"Destination", "TEXT"}, {"WP", "INTEGER"}},
+             {{"Index", "INTEGER"},
+              {"Empire", "INTEGER"},
+              {"System", "TEXT"},
+              {"Destination", "TEXT"},
+              {"WP", "INTEGER"}},
              cells);
 }
 

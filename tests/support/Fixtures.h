@@ -37,8 +37,7 @@ struct FixtureColumn {
 // Throws std::runtime_error when the format cannot hold the table or a value (in Jet files:
 // numbers beyond 32 bits, texts over 255 characters, Jet3 texts outside code page 1252).
 void WriteTable(FixtureFormat format, const std::string& path, const std::string& table,
-                const std::vector<FixtureColumn>& columns,
-                const std::vector<store::Row>& rows);
+                const std::vector<FixtureColumn>& columns, const std::vector<store::Row>& rows);
 
 // Writes an empire file with a "Warp Points" table holding rows.
 void WriteEmpireFile(FixtureFormat format, const std::string& path,

@@ -1,9 +1,5 @@
 #include "app/gui/ConvoyDialog.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <limits>
-
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -13,6 +9,9 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
 
 namespace lanewright::gui {
 namespace {
@@ -75,8 +74,8 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
 
   strategyList_ = new QComboBox(this);
   strategyList_->setObjectName(QStringLiteral("strategyList"));
-  strategyList_->addItems({QStringLiteral("by Jump"), QStringLiteral("by WP-Class"),
-                           QStringLiteral("by Fuel")});
+  strategyList_->addItems(
+      {QStringLiteral("by Jump"), QStringLiteral("by WP-Class"), QStringLiteral("by Fuel")});
   strategyList_->setCurrentIndex(0);
 
   problemLabel_ = new QLabel(this);
@@ -215,7 +214,8 @@ void ConvoyDialog::UpdateOkButton() {
   okButton_->setEnabled(!fleetMissing);
   QString problem = storeProblem_;
   if (problem.isEmpty() && fleetMissing)
-    problem = QStringLiteral("Empire %1 has no fleets in the turn entry database.").arg(values_.empire);
+    problem =
+        QStringLiteral("Empire %1 has no fleets in the turn entry database.").arg(values_.empire);
   problemLabel_->setText(problem);
   problemLabel_->setVisible(!problem.isEmpty());
 }

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <QDialog>
 #include <cstdint>
 #include <set>
 #include <string>
-
-#include <QDialog>
 
 #include "orders/StoreRoute.h"
 #include "orders/TurnEntryStore.h"

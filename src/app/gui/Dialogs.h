@@ -19,7 +19,8 @@ class Dialogs {
   virtual ~Dialogs() = default;
 
   // The open dialog for empire files, starting in folder. Nothing when cancelled.
-  virtual std::optional<FileChoice> ChooseEmpireFiles(QWidget* parent, const std::string& folder) = 0;
+  virtual std::optional<FileChoice> ChooseEmpireFiles(QWidget* parent,
+                                                      const std::string& folder) = 0;
 
   // The save dialog of the map export; startPath is the last target (empty the first time).
   // Nothing when cancelled.

@@ -1,13 +1,12 @@
 #include "app/gui/GuiMain.h"
 
+#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <QApplication>
 
 #include "app/gui/Dialogs.h"
 #include "app/gui/MainDialog.h"
@@ -60,9 +59,10 @@ bool HasDisplay() {
 int RunGui(int argc, char** argv) {
   // Without a display Qt would abort with a core dump; say what is wrong instead.
   if (!HasDisplay()) {
-    std::fputs("lanewright: no display for the desktop program (DISPLAY, WAYLAND_DISPLAY and "
-               "QT_QPA_PLATFORM are unset); see 'lanewright --help' for the command line\n",
-               stderr);
+    std::fputs(
+        "lanewright: no display for the desktop program (DISPLAY, WAYLAND_DISPLAY and "
+        "QT_QPA_PLATFORM are unset); see 'lanewright --help' for the command line\n",
+        stderr);
     return kExitNoDisplay;
   }
   QApplication app(argc, argv);

@@ -1,8 +1,6 @@
 #include "app/gui/MainDialog.h"
 
-#include <algorithm>
-#include <cassert>
-#include <utility>
+#include <fmt/format.h>
 
 #include <QAction>
 #include <QApplication>
@@ -22,8 +20,9 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QVBoxLayout>
-
-#include <fmt/format.h>
+#include <algorithm>
+#include <cassert>
+#include <utility>
 
 #include "app/gui/AboutDialog.h"
 #include "app/gui/ConvoyDialog.h"
@@ -46,9 +45,12 @@ class WaitCursor {
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString FromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
-QListWidget* MakeList(const char* objectName, QAbstractItemView::SelectionMode mode, QWidget* parent) {
+QListWidget* MakeList(const char* objectName, QAbstractItemView::SelectionMode mode,
+                      QWidget* parent) {
   auto* list = new QListWidget(parent);
   list->setObjectName(QString::fromUtf8(objectName));
   list->setSelectionMode(mode);
@@ -134,9 +136,10 @@ void MainDialog::BuildWidgets() {
   yellowCirclesCheck_ = new QCheckBox(QStringLiteral("Yellow Circles"), central);
   yellowCirclesCheck_->setObjectName(QStringLiteral("yellowCirclesCheck"));
 
-  QWidget* const tabOrder[] = {fromList_, toList_, byJumps, byClass, byFuel, outputEdit_,
-                               visitList_, avoidList_, exportButton, rangeSpin_,
-                               allSystemsCheck_, findButton, yellowCirclesCheck_};
+  QWidget* const tabOrder[] = {
+      fromList_,          toList_,    byJumps,      byClass,    byFuel,           outputEdit_,
+      visitList_,         avoidList_, exportButton, rangeSpin_, allSystemsCheck_, findButton,
+      yellowCirclesCheck_};
   for (std::size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   auto* rangeBox = new QGroupBox(QStringLiteral("Range"), central);
@@ -259,7 +262,8 @@ void MainDialog::LoadPaths(const std::vector<std::string>& paths) {
 
 void MainDialog::ShowLoadResult(const LoadResult& result) {
   if (!result.ok) {
-    ShowStatus(QStringLiteral("Could not load the empire files: %1").arg(FromUtf8(result.error.reason)));
+    ShowStatus(
+        QStringLiteral("Could not load the empire files: %1").arg(FromUtf8(result.error.reason)));
     return;
   }
   FillSorted(fromList_, result.lists.from);
@@ -269,7 +273,8 @@ void MainDialog::ShowLoadResult(const LoadResult& result) {
   QString status = QStringLiteral("Loaded %1 file(s): %2 systems.")
                        .arg(starMap_.databaseFiles.size())
                        .arg(result.lists.from.size());
-  for (const auto& note : result.notes) status += QStringLiteral(" ") + FromUtf8(note) + QStringLiteral(".");
+  for (const auto& note : result.notes)
+    status += QStringLiteral(" ") + FromUtf8(note) + QStringLiteral(".");
   ShowStatus(status);
 }
 
@@ -283,7 +288,8 @@ std::optional<std::string> MainDialog::Selection(const QListWidget* list) const 
 
 std::set<std::string> MainDialog::AvoidSelection() const {
   std::set<std::string> names;
-  for (const QListWidgetItem* item : avoidList_->selectedItems()) names.insert(item->text().toStdString());
+  for (const QListWidgetItem* item : avoidList_->selectedItems())
+    names.insert(item->text().toStdString());
   return names;
 }
 
@@ -302,7 +308,8 @@ void MainDialog::RouteCommand(RouteMode mode) {
   if (!from || !to) {
     ShowStatus(QStringLiteral("Choose a system in From and in To first."));
   } else if (result.error.Failed()) {
-    ShowStatus(QStringLiteral("Could not read the empire files: %1").arg(FromUtf8(result.error.reason)));
+    ShowStatus(
+        QStringLiteral("Could not read the empire files: %1").arg(FromUtf8(result.error.reason)));
   } else if (!result.AllFound()) {
     ShowStatus(QStringLiteral("No route found in %1 of %2 directions.")
                    .arg(result.directions - result.directionsFound)
@@ -373,7 +380,8 @@ void MainDialog::StoreRoute() {
   }
   // Told now rather than after the player has filled in the dialog.
   if (!usable) {
-    const std::string message = fmt::format("Could not open the turn entry database: {}", error.reason);
+    const std::string message =
+        fmt::format("Could not open the turn entry database: {}", error.reason);
     output_->SetText(message + "\r\n");
     ShowStatus(FromUtf8(message));
     return;
@@ -393,9 +401,11 @@ void MainDialog::StoreRoute() {
     ShowStatus(QStringLiteral("No orders were stored: could not read the empire files: %1")
                    .arg(FromUtf8(result.route.error.reason)));
   } else if (result.storeError.Failed()) {
-    ShowStatus(QStringLiteral("Could not store the orders: %1").arg(FromUtf8(result.storeError.reason)));
+    ShowStatus(
+        QStringLiteral("Could not store the orders: %1").arg(FromUtf8(result.storeError.reason)));
   } else if (result.stored) {
-    ShowStatus(QStringLiteral("Stored %1 orders in the turn entry database.").arg(result.ordersStored));
+    ShowStatus(
+        QStringLiteral("Stored %1 orders in the turn entry database.").arg(result.ordersStored));
   } else {
     ShowStatus(QStringLiteral("No route found; no orders were stored."));
   }

@@ -1,13 +1,12 @@
 #pragma once
 
+#include <QMainWindow>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <QMainWindow>
 
 #include "app/gui/Dialogs.h"
 #include "app/gui/WidgetOutputBox.h"
