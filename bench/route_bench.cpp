@@ -2,12 +2,15 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <stdexcept>
+#include <vector>
 
 #include "GalaxyGenerator.h"
 #include "route/FindRoute.h"
 #include "route/RouteGraph.h"
-#include "route/RouteSearch.h"
-#include "route/RouteState.h"
+#include "route/RoutePlan.h"
+#include "starmap/EmpireRows.h"
 
 namespace lanewright {
 namespace {
@@ -33,15 +36,30 @@ StarMap StarMapOf(const bench::Galaxy& galaxy) {
   return starMap;
 }
 
-// Reading every file and building the graph, as each request does.
+std::vector<std::shared_ptr<const EmpireRows>> RowsOf(const bench::Galaxy& galaxy) {
+  std::vector<std::shared_ptr<const EmpireRows>> rows;
+  store::StoreError err;
+  for (const auto& file : StarMapOf(galaxy).databaseFiles) {
+    rows.push_back(ReadEmpireRows(file, err));
+    if (!rows.back()) throw std::runtime_error(err.reason);
+  }
+  return rows;
+}
+
+// Reading every file once, as each command does.
+void BM_ReadRows(benchmark::State& state) {
+  const auto& galaxy = GalaxyOf(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(RowsOf(galaxy));
+  state.counters["rows"] = galaxy.rows;
+}
+
+// Building the route graph from rows already read.
 void BM_BuildGraph(benchmark::State& state) {
   const auto& galaxy = GalaxyOf(static_cast<int>(state.range(0)));
-  const StarMap starMap = StarMapOf(galaxy);
+  const auto rows = RowsOf(galaxy);
   for (auto _ : state) {
-    RouteGraph graph;
-    const auto err = BuildRouteGraph(starMap.databaseFiles, {}, RouteMode::ByFuel, graph);
-    if (err.Failed()) state.SkipWithError(err.reason.c_str());
-    benchmark::DoNotOptimize(graph.LinkCount());
+    const RouteGraph graph = BuildRouteGraph(rows, {});
+    benchmark::DoNotOptimize(graph.Links().size());
   }
   state.counters["rows"] = galaxy.rows;
 }
@@ -49,45 +67,30 @@ void BM_BuildGraph(benchmark::State& state) {
 // The two searches of a request by fuel, corner to corner and back, on a built graph.
 void BM_SearchBothWays(benchmark::State& state) {
   const auto& galaxy = GalaxyOf(static_cast<int>(state.range(0)));
-  const StarMap starMap = StarMapOf(galaxy);
-  RouteGraph graph;
-  BuildRouteGraph(starMap.databaseFiles, {}, RouteMode::ByFuel, graph);
-  const RouteState a = RouteState::FromName(graph, galaxy.corner);
-  const RouteState b = RouteState::FromName(graph, galaxy.farCorner);
-  int jumps = 0;
+  const RouteGraph graph = BuildRouteGraph(RowsOf(galaxy), {});
+  const RouteRequest request{galaxy.corner, {}, galaxy.farCorner, {}, RouteMode::ByFuel, true};
   for (auto _ : state) {
-    jumps = 0;
-    for (const auto& [start, goal] : {std::pair{a, b}, std::pair{b, a}}) {
-      RouteSearch<RouteState> search;
-      search.Begin(start, goal);
-      SearchStatus status;
-      while ((status = search.Step()) == SearchStatus::Searching) {
-      }
-      if (status != SearchStatus::Succeeded) {
-        state.SkipWithError("no route");
-        break;
-      }
-      search.SolutionFirst();
-      while (search.SolutionNext()) ++jumps;
-      search.ReleaseSolution();
-    }
+    const RoutePlan plan = PlanRoute(graph, request);
+    if (!plan.AllFound()) state.SkipWithError("no route");
+    benchmark::DoNotOptimize(plan.directions.size());
   }
-  state.counters["jumps"] = jumps;
 }
 
-// A whole request (files read, graph built, both searches, report) into a sink that
-// drops everything.
+// A whole request as the desktop program makes it after a load: rows kept, graph built
+// (the planner keeps it after the first request), both searches.
 void BM_FindRoute(benchmark::State& state) {
   const auto& galaxy = GalaxyOf(static_cast<int>(state.range(0)));
   const StarMap starMap = StarMapOf(galaxy);
-  RouteSink sink;
+  EmpireRowSource source;
+  const RouteRequest request{galaxy.corner, {}, galaxy.farCorner, {}, RouteMode::ByFuel, true};
   for (auto _ : state) {
-    const auto result = FindRoute(starMap, galaxy.corner, galaxy.farCorner, std::nullopt,
-                                  RouteMode::ByFuel, sink, true);
-    if (!result.AllFound()) state.SkipWithError("no route");
+    RoutePlanner planner(source);
+    const RoutePlan plan = FindRoute(starMap, planner, request);
+    if (!plan.AllFound()) state.SkipWithError("no route");
   }
 }
 
+BENCHMARK(BM_ReadRows)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BuildGraph)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SearchBothWays)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindRoute)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

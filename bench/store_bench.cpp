@@ -1,5 +1,4 @@
-// Reading one large empire file through EmpireDatabase, as every load, route search, range
-// listing and map export does for each chosen file.
+// Reading one large empire file into rows, as every command does once for each chosen file.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -10,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "starmap/EmpireDatabase.h"
+#include "starmap/EmpireRows.h"
 #include "store/JetWriter.h"
 
 namespace {
@@ -79,14 +78,13 @@ void WriteJetEmpire(const std::string& path) {
 // Reads the file's rows; the row count is checked so a failing read cannot look fast.
 void ReadEmpire(benchmark::State& state, const std::string& path) {
   for (auto _ : state) {
-    lanewright::EmpireDatabase db;
-    db.record.dbFile = path;
-    if (db.Open() != lanewright::store::S_OK) {
-      state.SkipWithError(db.error().reason.c_str());
+    lanewright::store::StoreError err;
+    const auto read = lanewright::ReadEmpireRows(path, err);
+    if (!read) {
+      state.SkipWithError(err.reason.c_str());
       return;
     }
-    int rows = 0;
-    while (db.MoveNext() == lanewright::store::S_OK) ++rows;
+    const int rows = static_cast<int>(read->Rows().size());
     if (rows != kRows) {
       state.SkipWithError("wrong number of rows");
       return;

@@ -5,9 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
-#include <set>
-
-#include "starmap/LoadEmpireDatabase.h"
 
 namespace lanewright::cli {
 namespace {
@@ -25,6 +22,25 @@ const char* const kCommandNames[] = {"systems",    "route",       "range",
 
 }  // namespace
 
+int ExitCode(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Ok:
+      return 0;
+    case Outcome::NoRoute:
+      return 1;
+    case Outcome::DataError:
+      return 2;
+    case Outcome::Usage:
+      return 64;
+  }
+  return 64;
+}
+
+Outcome OutcomeOf(const RoutePlan& plan) {
+  if (plan.error.Failed()) return Outcome::DataError;
+  return plan.AllFound() ? Outcome::Ok : Outcome::NoRoute;
+}
+
 void PrintOutput(std::string_view text, const CommonOptions& common) {
   std::string out;
   if (common.crlf) {
@@ -40,30 +56,29 @@ void PrintOutput(std::string_view text, const CommonOptions& common) {
   std::fflush(stdout);
 }
 
-bool LoadForCommand(const std::vector<std::string>& files, StarMap& starMap,
-                    const CommonOptions& common, SystemLists* lists) {
+void Complain(std::string_view message) { std::cerr << "lanewright: " << message << '\n'; }
+
+SystemLists LoadForCommand(const std::vector<std::string>& files, Context& context) {
   StringOutputBox output;
-  LoadResult result;
-  const std::set<std::string> distinct(files.begin(), files.end());
-  if (distinct.size() == 1) {
-    result = LoadEmpireDatabase(FileChoice{*distinct.begin(), {}}, starMap, output);
-  } else {
-    starMap.databaseFiles = distinct;
-    result = ReadEmpireFiles(starMap, output);
-  }
-  for (const auto& note : result.notes) std::cerr << "lanewright: " << note << '\n';
+  LoadResult result = LoadNamedFiles(files, context.starMap, context.rows, output);
+  for (const auto& note : result.notes) Complain(note);
   if (!result.ok) {
-    PrintOutput(output.Text(), common);
+    PrintOutput(output.Text(), context.common);
     throw DataError(result.error.reason);
   }
-  if (lists) *lists = std::move(result.lists);
-  return true;
+  return std::move(result.lists);
 }
 
-void RequireKnownName(const std::string& option, const std::string& name,
-                      const std::vector<std::string>& knownList) {
-  if (std::find(knownList.begin(), knownList.end(), name) == knownList.end())
+void RequireKnownName(const std::string& option, const std::string& name, bool known) {
+  if (!known)
     throw DataError(fmt::format("{} \"{}\" is not a system of the loaded files", option, name));
+}
+
+CLI::Option* AddModeOption(CLI::App* cmd, std::string& by, const std::string& help) {
+  std::vector<std::string> names;
+  for (const RouteMode mode : {RouteMode::ByJumps, RouteMode::ByClass, RouteMode::ByFuel})
+    names.emplace_back(RouteModeName(mode));
+  return cmd->add_option("--by", by, help)->check(CLI::IsMember(names));
 }
 
 bool IsCliCommandLine(int argc, char** argv) {
@@ -103,12 +118,15 @@ int RunCli(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
-    return kExitUsage;
+    return ExitCode(Outcome::Usage);
+  } catch (const UsageError& e) {
+    Complain(e.what());
+    return ExitCode(Outcome::Usage);
   } catch (const DataError& e) {
-    std::cerr << "lanewright: " << e.what() << '\n';
-    return kExitDataError;
+    Complain(e.what());
+    return ExitCode(Outcome::DataError);
   }
-  return context.exitCode;
+  return ExitCode(context.outcome);
 }
 
 }  // namespace lanewright::cli

@@ -1,18 +1,25 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "route/RoutePlan.h"
+#include "starmap/EmpireRows.h"
+#include "starmap/LoadEmpireDatabase.h"
 #include "starmap/StarMap.h"
 
 namespace lanewright::cli {
 
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitNoRoute = 1;
-inline constexpr int kExitDataError = 2;
-inline constexpr int kExitUsage = 64;
+// How a command ended. ExitCode is the only place that turns it into a number.
+enum class Outcome { Ok, NoRoute, DataError, Usage };
+int ExitCode(Outcome outcome);
+
+// A route plan's outcome: a file that could not be read is a data error, a direction
+// without a route is "no route".
+Outcome OutcomeOf(const RoutePlan& plan);
 
 // Options every subcommand accepts, anywhere on the line.
 struct CommonOptions {
@@ -21,38 +28,49 @@ struct CommonOptions {
 };
 
 // A data error: bad input that is not the user's typing (a file that cannot be read or
-// written, a name that is not in the loaded lists). Main maps it to exit code 2 and prints
-// the message as one line on stderr.
+// written, a name that is not in the loaded lists). Ends the command with Outcome::DataError
+// and the message as one line on stderr.
 struct DataError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The shared state a subcommand's callback works with.
+// A usage error found after parsing (options that contradict each other): Outcome::Usage.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// What a subcommand's callback works with. One command reads each empire file once: the
+// load and the work after it share the row source.
 struct Context {
   CommonOptions common;
-  int exitCode = kExitOk;
+  Outcome outcome = Outcome::Ok;
+  EmpireRowSource rows;
+  StarMap starMap;
 };
 
 // Prints output-box text to stdout: "\r\n" becomes "\n" unless --crlf.
 void PrintOutput(std::string_view text, const CommonOptions& common);
 
-// The load every command starts with: databaseFiles = the distinct paths. On failure prints
-// the load's text, explains on stderr and throws DataError-like exit (returns false).
-bool LoadForCommand(const std::vector<std::string>& files, StarMap& starMap,
-                    const CommonOptions& common, SystemLists* lists = nullptr);
+// One line on stderr, "lanewright: " first.
+void Complain(std::string_view message);
 
-// Throws DataError unless name is one of the loaded names (or one of the extra names
-// allowed for that option, such as "XX" or "[none]").
-void RequireKnownName(const std::string& option, const std::string& name,
-                      const std::vector<std::string>& knownList);
+// The load every command starts with, over the distinct paths given. On failure prints the
+// load's text and throws DataError.
+SystemLists LoadForCommand(const std::vector<std::string>& files, Context& context);
 
-// Each command file adds its subcommand; the callback sets context.exitCode.
+// Throws DataError unless known (the list's own test) holds for name.
+void RequireKnownName(const std::string& option, const std::string& name, bool known);
+
+// Each command file adds its subcommand; the callback sets context.outcome.
 void AddSystemsCommand(CLI::App& app, Context& context);
 void AddRouteCommand(CLI::App& app, Context& context);
 void AddRangeCommand(CLI::App& app, Context& context);
 void AddExportDotCommand(CLI::App& app, Context& context);
 void AddStoreRouteCommand(CLI::App& app, Context& context);
 void AddInitTurnDbCommand(CLI::App& app, Context& context);
+
+// Adds "--by jumps|class|fuel" to cmd.
+CLI::Option* AddModeOption(CLI::App* cmd, std::string& by, const std::string& help);
 
 // Runs the command line; returns the process exit code.
 int RunCli(int argc, char** argv);

@@ -24,18 +24,17 @@ void AddExportDotCommand(CLI::App& app, Context& context) {
       ->required();
   cmd->add_option("FILE", options->files, "empire database files")->required();
   cmd->callback([&context, options] {
-    StarMap starMap;
-    SystemLists lists;
-    LoadForCommand(options->files, starMap, context.common, &lists);
-    RequireKnownName("--from", options->from, lists.from);
+    const SystemLists lists = LoadForCommand(options->files, context);
+    RequireKnownName("--from", options->from, lists.InFrom(options->from));
 
     StringOutputBox output;
-    const ExportResult result = ExportGraphViz(
-        starMap, options->from, std::set<std::string>(options->avoid.begin(), options->avoid.end()),
-        options->yellowCircles, options->output, output);
+    const ExportResult result =
+        ExportGraphViz(context.starMap, context.rows, options->from,
+                       std::set<std::string>(options->avoid.begin(), options->avoid.end()),
+                       options->yellowCircles, options->output, output);
     PrintOutput(output.Text(), context.common);
     if (result.error.Failed() || !result.written) throw DataError(result.error.reason);
-    context.exitCode = kExitOk;
+    context.outcome = Outcome::Ok;
   });
 }
 

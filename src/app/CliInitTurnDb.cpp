@@ -28,7 +28,7 @@ void AddInitTurnDbCommand(CLI::App& app, Context& context) {
     }
     store::StoreError err;
     if (!CreateTurnEntryDatabase(*path, err, kFormats.at(chosen))) throw DataError(err.reason);
-    context.exitCode = kExitOk;
+    context.outcome = Outcome::Ok;
   });
 }
 

@@ -24,18 +24,17 @@ void AddRangeCommand(CLI::App& app, Context& context) {
       ->allow_extra_args(false);
   cmd->add_option("FILE", options->files, "empire database files")->required();
   cmd->callback([&context, options] {
-    StarMap starMap;
-    SystemLists lists;
-    LoadForCommand(options->files, starMap, context.common, &lists);
-    RequireKnownName("--from", options->from, lists.from);
+    const SystemLists lists = LoadForCommand(options->files, context);
+    RequireKnownName("--from", options->from, lists.InFrom(options->from));
 
     StringOutputBox output;
-    const store::StoreError error = FindSystemsInRange(
-        starMap, options->from, std::set<std::string>(options->avoid.begin(), options->avoid.end()),
-        options->jumps, options->all, output);
+    const store::StoreError error =
+        FindSystemsInRange(context.starMap, context.rows, options->from,
+                           std::set<std::string>(options->avoid.begin(), options->avoid.end()),
+                           options->jumps, options->all, output);
     PrintOutput(output.Text(), context.common);
     if (error.Failed()) throw DataError(error.reason);
-    context.exitCode = kExitOk;
+    context.outcome = Outcome::Ok;
   });
 }
 

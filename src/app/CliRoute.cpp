@@ -1,4 +1,3 @@
-#include <iostream>
 #include <memory>
 
 #include "app/Cli.h"
@@ -16,20 +15,12 @@ struct RouteOptions {
   std::vector<std::string> files;
 };
 
-RouteMode ParseMode(const std::string& by) {
-  if (by == "class") return RouteMode::ByClass;
-  if (by == "fuel") return RouteMode::ByFuel;
-  return RouteMode::ByJumps;
-}
-
 }  // namespace
 
 void AddRouteCommand(CLI::App& app, Context& context) {
   auto* cmd = app.add_subcommand("route", "the cheapest route between two systems, both ways");
   auto opts = std::make_shared<RouteOptions>();
-  cmd->add_option("--by", opts->by, "what makes a route cheap")
-      ->required()
-      ->check(CLI::IsMember({"jumps", "class", "fuel"}));
+  AddModeOption(cmd, opts->by, "what makes a route cheap")->required();
   cmd->add_option("--from", opts->from, "start system")->required();
   cmd->add_option("--to", opts->to, "destination system, an X-name or XX (any unsurveyed system)")
       ->required();
@@ -39,36 +30,26 @@ void AddRouteCommand(CLI::App& app, Context& context) {
   cmd->add_flag("--one-way", opts->oneWay, "search only from --from to --to");
   cmd->add_option("FILE", opts->files, "empire database files")->required();
   cmd->callback([&context, opts, viaOption] {
-    StarMap starMap;
-    SystemLists lists;
-    LoadForCommand(opts->files, starMap, context.common, &lists);
-    RequireKnownName("--from", opts->from, lists.from);
-    RequireKnownName("--to", opts->to, lists.to);
+    const SystemLists lists = LoadForCommand(opts->files, context);
+    RequireKnownName("--from", opts->from, lists.InFrom(opts->from));
+    RequireKnownName("--to", opts->to, lists.InTo(opts->to));
     std::optional<std::string> visit;
     if (viaOption->count() > 0) {
-      RequireKnownName("--via", opts->via, lists.visit);
+      RequireKnownName("--via", opts->via, lists.InVisit(opts->via));
       visit = opts->via;
     }
+    StarMap& starMap = context.starMap;
+    starMap.avoidSystems = std::set<std::string>(opts->avoid.begin(), opts->avoid.end());
+    RoutePlanner planner(context.rows);
+    const RouteRequest request{opts->from,           StopsFromVisit(visit),        opts->to,
+                               starMap.avoidSystems, *RouteModeFromName(opts->by), !opts->oneWay};
+    const RoutePlan plan = FindRoute(starMap, planner, request);
     StringOutputBox output;
-    RouteResult result;
-    const std::set<std::string> avoid(opts->avoid.begin(), opts->avoid.end());
-    if (opts->oneWay) {
-      starMap.avoidSystems = avoid;
-      std::optional<std::string> via;
-      if (visit && *visit != "[none]") via = visit;
-      OutputBoxSink sink(output);
-      result = FindRoute(starMap, opts->from, opts->to, via, ParseMode(opts->by), sink, false);
-    } else {
-      result =
-          RouteCommand(starMap, opts->from, opts->to, visit, avoid, ParseMode(opts->by), output);
-    }
+    OutputBoxSink sink(output);
+    RenderRoute(plan, sink, starMap.systemEmpire);
     PrintOutput(output.Text(), context.common);
-    if (result.error.Failed()) {
-      context.exitCode = kExitDataError;
-      std::cerr << "lanewright: " << result.error.reason << '\n';
-    } else {
-      context.exitCode = result.AllFound() ? kExitOk : kExitNoRoute;
-    }
+    if (plan.error.Failed()) Complain(plan.error.reason);
+    context.outcome = OutcomeOf(plan);
   });
 }
 

@@ -1,7 +1,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <iostream>
 #include <limits>
 #include <memory>
 
@@ -25,16 +24,9 @@ struct StoreRouteOptions {
   std::vector<std::string> files;
 };
 
-RouteMode ParseMode(const std::string& by) {
-  if (by == "class") return RouteMode::ByClass;
-  if (by == "fuel") return RouteMode::ByFuel;
-  return RouteMode::ByJumps;
-}
-
 void NoteSkippedRows(const TurnEntryDatabase& db) {
   if (db.LastSkippedRows() > 0)
-    std::cerr << fmt::format("lanewright: skipped {} unreadable rows in {}\n", db.LastSkippedRows(),
-                             db.path());
+    Complain(fmt::format("skipped {} unreadable rows in {}", db.LastSkippedRows(), db.path()));
 }
 
 // The dialog offers only the empire's own fleets; a fleet typed on the command line is held
@@ -48,17 +40,6 @@ void RequireFleet(TurnEntryDatabase& db, std::int32_t empire, const std::string&
                    [&](std::int32_t f) { return fmt::format("{}", f) == fleet; }))
     throw DataError(
         fmt::format("fleet \"{}\" is not a fleet of empire {} in {}", fleet, empire, db.path()));
-}
-
-std::int32_t DefaultStartOrder(TurnEntryDatabase& db, std::int32_t empire) {
-  store::StoreError err;
-  const std::int64_t highest = db.HighestOrderNumber(empire, err);
-  NoteSkippedRows(db);
-  if (err.Failed()) throw DataError(err.reason);
-  if (highest + 10 > std::numeric_limits<std::int32_t>::max())
-    throw DataError(fmt::format("empire {} has order number {} in {}; no number is left after it",
-                                empire, highest, db.path()));
-  return static_cast<std::int32_t>(highest + 10);
 }
 
 }  // namespace
@@ -87,24 +68,22 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
       cmd->add_option("--start-order", opts->startOrder,
                       "number of the first order (default: the empire's highest + 10)")
           ->check(CLI::Range(0, std::numeric_limits<std::int32_t>::max()));
-  cmd->add_option("--by", opts->by, "what makes a route cheap (default: jumps)")
-      ->check(CLI::IsMember({"jumps", "class", "fuel"}));
+  AddModeOption(cmd, opts->by, "what makes a route cheap (default: jumps)");
   cmd->add_option("--turn-db", opts->turnDb,
                   "turn entry database (default: \"Starmere Turn Entry Data.mdb\" in the data "
                   "folder)");
   cmd->add_option("FILE", opts->files, "empire database files")->required();
 
   cmd->callback([&context, opts, viaOption, convoy, move, survey, backSurvey, start] {
-    StarMap starMap;
-    SystemLists lists;
-    LoadForCommand(opts->files, starMap, context.common, &lists);
-    RequireKnownName("--from", opts->from, lists.from);
-    RequireKnownName("--to", opts->to, lists.to);
-    std::string visitText = "[none]";
+    const SystemLists lists = LoadForCommand(opts->files, context);
+    RequireKnownName("--from", opts->from, lists.InFrom(opts->from));
+    RequireKnownName("--to", opts->to, lists.InTo(opts->to));
+    std::optional<std::string> visit;
     if (viaOption->count() > 0) {
-      RequireKnownName("--via", opts->via, lists.visit);
-      visitText = opts->via;
+      RequireKnownName("--via", opts->via, lists.InVisit(opts->via));
+      visit = opts->via;
     }
+    StarMap& starMap = context.starMap;
     if (starMap.empires.count(opts->empire) == 0)
       throw DataError(
           fmt::format("--empire {} is not an empire of the loaded files", opts->empire));
@@ -117,8 +96,8 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
 
     ConvoyValues values;
     values.empire = opts->empire;
-    values.strategy = ParseMode(opts->by);
-    values.name = opts->from + " -> " + opts->to;
+    values.strategy = *RouteModeFromName(opts->by);
+    values.name = DefaultConvoyName(opts->from, opts->to);
     if (convoy->count() > 0) values.name = store::Utf8Prefix(opts->convoyName, 255);
     if (move->count() + survey->count() + backSurvey->count() > 0) {
       values.convoy = false;
@@ -129,22 +108,31 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
                                            : opts->backSurveyFleet;
       RequireFleet(db, opts->empire, values.fleet);
     }
-    values.startOrder = start->count() > 0 ? opts->startOrder : DefaultStartOrder(db, opts->empire);
-
-    StringOutputBox output;
-    const StoreRouteResult result =
-        StoreRoute(starMap, opts->from, opts->to, visitText, values, db, output);
-    PrintOutput(output.Text(), context.common);
-    if (result.route.error.Failed()) {
-      std::cerr << "lanewright: " << result.route.error.reason << '\n';
-      context.exitCode = kExitDataError;
-    } else if (!result.route.AllFound()) {
-      context.exitCode = kExitNoRoute;
-    } else if (!result.stored) {
-      std::cerr << "lanewright: could not store the orders: " << result.storeError.reason << '\n';
-      context.exitCode = kExitDataError;
+    if (start->count() > 0) {
+      values.startOrder = opts->startOrder;
     } else {
-      context.exitCode = kExitOk;
+      const auto computed = DefaultStartOrder(db, opts->empire, err);
+      NoteSkippedRows(db);
+      if (!computed) throw DataError(err.reason);
+      if (*computed > std::numeric_limits<std::int32_t>::max())
+        throw DataError(
+            fmt::format("empire {} has order number {} in {}; no number is left after it",
+                        opts->empire, *computed - 10, db.path()));
+      values.startOrder = static_cast<std::int32_t>(*computed);
+      values.defaultStartOrder = true;
+    }
+
+    RoutePlanner planner(context.rows);
+    StringOutputBox output;
+    const StoreRouteResult result = StoreRoute(starMap, planner, opts->from, StopsFromVisit(visit),
+                                               opts->to, values, db, output);
+    PrintOutput(output.Text(), context.common);
+    context.outcome = OutcomeOf(result.plan);
+    if (result.plan.error.Failed()) {
+      Complain(result.plan.error.reason);
+    } else if (context.outcome == Outcome::Ok && !result.stored) {
+      Complain("could not store the orders: " + result.storeError.reason);
+      context.outcome = Outcome::DataError;
     }
   });
 }

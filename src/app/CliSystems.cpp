@@ -7,13 +7,11 @@ void AddSystemsCommand(CLI::App& app, Context& context) {
   auto files = std::make_shared<std::vector<std::string>>();
   cmd->add_option("FILE", *files, "empire database files")->required();
   cmd->callback([&context, files] {
-    StarMap starMap;
-    SystemLists lists;
-    LoadForCommand(*files, starMap, context.common, &lists);
+    const SystemLists lists = LoadForCommand(*files, context);
     std::string out;
-    for (const auto& name : lists.from) out += name + "\n";
+    for (const auto& name : lists.names) out += name + "\n";
     std::fwrite(out.data(), 1, out.size(), stdout);
-    context.exitCode = kExitOk;
+    context.outcome = Outcome::Ok;
   });
 }
 

@@ -4,8 +4,6 @@
 #include <array>
 #include <vector>
 
-#include "export/RangeIndex.h"
-
 namespace lanewright {
 namespace {
 
@@ -30,12 +28,33 @@ bool IsKeyword(std::string_view name) {
   return false;
 }
 
-bool IsBareId(std::string_view name) {
+bool IsIdentifier(std::string_view name) {
   if (name.empty() || !IsIdStart(static_cast<unsigned char>(name.front()))) return false;
   for (char c : name)
     if (!IsIdChar(static_cast<unsigned char>(c))) return false;
   return !IsKeyword(name);
 }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// -?(\.[0-9]+|[0-9]+(\.[0-9]*)?)
+bool IsNumeral(std::string_view name) {
+  if (!name.empty() && name.front() == '-') name.remove_prefix(1);
+  std::size_t i = 0;
+  while (i < name.size() && IsDigit(name[i])) ++i;
+  const std::size_t digitsBefore = i;
+  if (i < name.size() && name[i] == '.') {
+    ++i;
+    const std::size_t firstAfter = i;
+    while (i < name.size() && IsDigit(name[i])) ++i;
+    if (digitsBefore == 0 && i == firstAfter) return false;
+  } else if (digitsBefore == 0) {
+    return false;
+  }
+  return i == name.size();
+}
+
+bool IsBareId(std::string_view name) { return IsIdentifier(name) || IsNumeral(name); }
 
 // The inside of a quoted DOT string. GraphViz unescapes only \" when reading, and turns
 // \\ into \ when it draws the label, so both are escaped to show the name unchanged.
@@ -73,12 +92,6 @@ void AppendId(std::string& out, std::string_view name) {
 
 }  // namespace
 
-std::string DotId(std::string_view name) {
-  std::string out;
-  AppendId(out, name);
-  return out;
-}
-
 std::string GraphVizText(const RangeIndex& index, const std::string& startSystem,
                          bool yellowCircles) {
   std::string out = "Digraph G {\r\noverlap=scale;\r\n";
@@ -87,14 +100,12 @@ std::string GraphVizText(const RangeIndex& index, const std::string& startSystem
 
   if (yellowCircles) {
     std::vector<std::string_view> graphNodes;
-    graphNodes.reserve(2 * (index.links.size() + index.shadowed.size()));
-    for (const auto& [id, link] : index.links) {
-      graphNodes.push_back(link.system);
-      graphNodes.push_back(link.destination);
-    }
-    for (const auto& link : index.shadowed) {
-      graphNodes.push_back(link.system);
-      graphNodes.push_back(link.destination);
+    graphNodes.reserve(2 * (index.Links().size() + index.Shadowed().size()));
+    for (const auto& links : {index.Links(), index.Shadowed()}) {
+      for (const WarpLink& link : links) {
+        graphNodes.push_back(index.Name(link.system));
+        graphNodes.push_back(index.Name(link.destination));
+      }
     }
     std::sort(graphNodes.begin(), graphNodes.end());
     graphNodes.erase(std::unique(graphNodes.begin(), graphNodes.end()), graphNodes.end());
@@ -109,10 +120,15 @@ std::string GraphVizText(const RangeIndex& index, const std::string& startSystem
     }
   }
 
-  for (const auto& [id, link] : index.links) {
-    AppendId(out, link.system);
+  std::vector<const WarpLink*> edges;
+  edges.reserve(index.Links().size());
+  for (const WarpLink& link : index.Links()) edges.push_back(&link);
+  std::sort(edges.begin(), edges.end(),
+            [](const WarpLink* a, const WarpLink* b) { return a->warpPointId < b->warpPointId; });
+  for (const WarpLink* link : edges) {
+    AppendId(out, index.Name(link->system));
     out += " -> ";
-    AppendId(out, link.destination);
+    AppendId(out, index.Name(link->destination));
     out += ";\r\n";
   }
   out += "}\r\n";

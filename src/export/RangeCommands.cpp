@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <memory>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -21,43 +21,65 @@ constexpr int kMaxJumps = 999;
 
 std::string DirectWarpPoints(const RangeIndex& index, const std::string& startSystem) {
   std::string out;
-  for (const WarpLink* link : index.LinksFrom(startSystem))
-    out += fmt::format("{} ({}: {})\r\n", link->destination, link->warpClass, link->warpPointId);
+  const auto start = index.Find(startSystem);
+  if (!start) return out;
+  for (const WarpLink& link : index.LinksFrom(*start))
+    out += fmt::format("{} ({}: {})\r\n", index.Name(link.destination), link.warpClass,
+                       link.warpPointId);
   return out;
 }
 
 std::string Levels(const RangeIndex& index, const std::string& startSystem, int jumps,
                    bool allSystems) {
-  // Breadth-first, so a system is recorded at its first and smallest jump count; the
-  // queue may hold a name twice, the later copy is dropped when it comes out.
-  std::unordered_map<std::string_view, int> levels;
-  std::deque<std::pair<std::string_view, int>> queue{{startSystem, 0}};
-  while (!queue.empty()) {
-    const auto [name, j] = queue.front();
-    queue.pop_front();
-    if (!levels.emplace(name, j).second) continue;
-    if (j + 1 > jumps) continue;
-    for (const WarpLink* link : index.LinksFrom(name)) {
-      if (levels.count(link->destination) == 0) queue.emplace_back(link->destination, j + 1);
+  std::vector<std::vector<std::string_view>> byLevel(static_cast<std::size_t>(jumps) + 1);
+  if (const auto start = index.Find(startSystem)) {
+    // Breadth-first, so a system is recorded at its first and smallest jump count; the queue
+    // may hold a system twice, the later copy is dropped when it comes out.
+    std::vector<int> level(index.SystemCount(), -1);
+    std::deque<std::pair<WarpNetwork::SystemId, int>> queue{{*start, 0}};
+    while (!queue.empty()) {
+      const auto [system, j] = queue.front();
+      queue.pop_front();
+      if (level[system] >= 0) continue;
+      level[system] = j;
+      byLevel[static_cast<std::size_t>(j)].push_back(index.Name(system));
+      if (j + 1 > jumps) continue;
+      for (const WarpLink& link : index.LinksFrom(system))
+        if (level[link.destination] < 0) queue.emplace_back(link.destination, j + 1);
     }
+  } else {
+    // A name no warp point leaves or leads to: the start alone, at level 0.
+    byLevel[0].push_back(startSystem);
   }
 
-  // Grouped by level, then each printed group sorted by name (byte order): the same
-  // listing as walking all names once per level, without the N passes.
-  std::vector<std::vector<std::string_view>> byLevel(static_cast<std::size_t>(jumps) + 1);
-  for (const auto& [name, j] : levels) byLevel[static_cast<std::size_t>(j)].push_back(name);
   std::string out;
-  for (int level = allSystems ? 0 : jumps; level <= jumps; ++level) {
-    auto& names = byLevel[static_cast<std::size_t>(level)];
+  for (int l = allSystems ? 0 : jumps; l <= jumps; ++l) {
+    auto& names = byLevel[static_cast<std::size_t>(l)];
     std::sort(names.begin(), names.end());
-    for (std::string_view name : names) out += fmt::format("{}({})\r\n", name, level);
+    for (std::string_view name : names) out += fmt::format("{}({})\r\n", name, l);
   }
   return out;
 }
 
 }  // namespace
 
-store::StoreError FindSystemsInRange(StarMap& starMap,
+store::StoreError BuildRangeIndex(const std::set<std::string>& databaseFiles,
+                                  const std::set<std::string>& avoidSystems, EmpireRowSource& rows,
+                                  RangeIndex& index, OutputBox& output) {
+  std::vector<std::shared_ptr<const EmpireRows>> files;
+  store::StoreError error;
+  for (const auto& path : databaseFiles) {
+    files.push_back(rows.Rows(path, error));
+    if (!files.back()) {
+      output.SetText(fmt::format("failed with hr={}", error.code));
+      return error;
+    }
+  }
+  index = BuildWarpNetwork(files, avoidSystems, NetworkRules{NetworkRules::Use::Range});
+  return {};
+}
+
+store::StoreError FindSystemsInRange(StarMap& starMap, EmpireRowSource& rows,
                                      const std::optional<std::string>& startSystem,
                                      const std::set<std::string>& avoidSelection, int jumps,
                                      bool allSystems, OutputBox& output) {
@@ -71,8 +93,8 @@ store::StoreError FindSystemsInRange(StarMap& starMap,
   output.Clear();
 
   RangeIndex index;
-  store::StoreError error =
-      BuildRangeIndex(starMap.databaseFiles, starMap.avoidSystems, index, output);
+  const store::StoreError error =
+      BuildRangeIndex(starMap.databaseFiles, starMap.avoidSystems, rows, index, output);
   if (error.Failed()) return error;
 
   // Whole text at once: a widget that re-lays out on every append would be slow for
@@ -82,7 +104,8 @@ store::StoreError FindSystemsInRange(StarMap& starMap,
   return {};
 }
 
-ExportResult ExportGraphViz(StarMap& starMap, const std::optional<std::string>& startSystem,
+ExportResult ExportGraphViz(StarMap& starMap, EmpireRowSource& rows,
+                            const std::optional<std::string>& startSystem,
                             const std::set<std::string>& avoidSelection, bool yellowCircles,
                             const std::string& targetPath, OutputBox& output) {
   ExportResult result;
@@ -94,7 +117,7 @@ ExportResult ExportGraphViz(StarMap& starMap, const std::optional<std::string>& 
   output.Clear();
 
   RangeIndex index;
-  result.error = BuildRangeIndex(starMap.databaseFiles, starMap.avoidSystems, index, output);
+  result.error = BuildRangeIndex(starMap.databaseFiles, starMap.avoidSystems, rows, index, output);
   if (result.error.Failed()) return result;
 
   const std::string text = GraphVizText(index, *startSystem, yellowCircles);

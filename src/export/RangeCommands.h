@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "starmap/EmpireRows.h"
 #include "starmap/OutputBox.h"
 #include "starmap/StarMap.h"
 #include "store/ResultCodes.h"
@@ -13,8 +14,8 @@ namespace lanewright {
 // "Find Systems in Range": without a start the output box says "Please select starting
 // point in first list." (avoidSystems unchanged); otherwise avoidSystems becomes
 // avoidSelection and the systems within jumps (0..999) of the start are listed (N = 1: the
-// warp points leaving it). The error is set when an empire file could not be opened.
-store::StoreError FindSystemsInRange(StarMap& starMap,
+// warp points leaving it). The error is set when an empire file could not be read.
+store::StoreError FindSystemsInRange(StarMap& starMap, EmpireRowSource& rows,
                                      const std::optional<std::string>& startSystem,
                                      const std::set<std::string>& avoidSelection, int jumps,
                                      bool allSystems, OutputBox& output);
@@ -28,7 +29,8 @@ struct ExportResult {
 // avoidSelection; without a start the output box says "Please select starting point in
 // first list."; otherwise the map is written to targetPath (replacing it, never leaving a
 // half-written file) and the output box tells how to draw it.
-ExportResult ExportGraphViz(StarMap& starMap, const std::optional<std::string>& startSystem,
+ExportResult ExportGraphViz(StarMap& starMap, EmpireRowSource& rows,
+                            const std::optional<std::string>& startSystem,
                             const std::set<std::string>& avoidSelection, bool yellowCircles,
                             const std::string& targetPath, OutputBox& output);
 

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -12,7 +13,7 @@ constexpr const char* kBlank = " ";
 
 }  // namespace
 
-ConvoySink::ConvoySink(OutputBox& output, std::int32_t empire, std::int32_t startOrder,
+ConvoySink::ConvoySink(OutputBox& output, std::int32_t empire, std::int64_t startOrder,
                        std::string fleet, bool survey, bool backSurvey)
     : output_(output),
       nextOrder_(startOrder),
@@ -36,8 +37,6 @@ void ConvoySink::Clear() {
   atLineStart_ = true;
 }
 
-void ConvoySink::SystemStep(std::string name) { Append(name + "\r\n"); }
-
 void ConvoySink::WriteOrder(const char* code, const std::string& argument1,
                             const std::string& argument2, const std::string& argument3,
                             const std::string& lineTail, std::string& buffer) {
@@ -51,15 +50,16 @@ void ConvoySink::WriteOrder(const char* code, const std::string& argument1,
                              argument2, argument3});
 }
 
-void ConvoySink::WarpStep(std::string system, std::string destination, std::int32_t warpPointId,
-                          char warpClass, const std::set<std::int32_t>& empires,
-                          std::int32_t fuelSoFar, const SystemEmpireSet& systemEmpire) {
+void ConvoySink::WarpStep(const std::string& system, const std::string& destination,
+                          std::int32_t warpPointId, char warpClass,
+                          std::span<const std::int32_t> empires, std::int32_t fuelSoFar,
+                          const SystemEmpireSet& systemEmpire) {
   (void)destination, (void)warpClass, (void)fuelSoFar;
   std::string buffer;
   const std::string id = fmt::format("{}", warpPointId);
   // Both tests look at the empire data as loaded, never at orders of this run.
-  const bool knowsWarpPoint = empires.count(empire_) > 0;
-  if (survey_ && systemEmpire.count({system, empire_}) == 0)
+  const bool knowsWarpPoint = std::find(empires.begin(), empires.end(), empire_) != empires.end();
+  if (survey_ && !systemEmpire.Contains(system, empire_))
     WriteOrder("SS", fleet_, kBlank, kBlank, fleet_, buffer);
   WriteOrder("MOVE", fleet_, system, id, fmt::format("{}, {}, {}", fleet_, system, id), buffer);
   if (survey_ && !knowsWarpPoint) WriteOrder("SURV", fleet_, kBlank, kBlank, fleet_, buffer);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,19 +17,18 @@ namespace lanewright {
 class ConvoySink final : public RouteSink {
  public:
   // output must outlive the sink. backSurvey has an effect only together with survey.
-  ConvoySink(OutputBox& output, std::int32_t empire, std::int32_t startOrder, std::string fleet,
+  ConvoySink(OutputBox& output, std::int32_t empire, std::int64_t startOrder, std::string fleet,
              bool survey, bool backSurvey);
 
   // The route's header, separator and cost lines are not part of an order listing, so
   // AppendText keeps the base's "do nothing".
   void ReportFailure(const std::string& text) override;
-  // Only the first call empties the output box; the route request's own Clear calls come
+  // Only the first call empties the output box; the route report's own Clear calls come
   // after the first "CNVR" line and must not wipe it.
   void Clear() override;
-  void WarpStep(std::string system, std::string destination, std::int32_t warpPointId,
-                char warpClass, const std::set<std::int32_t>& empires, std::int32_t fuelSoFar,
+  void WarpStep(const std::string& system, const std::string& destination, std::int32_t warpPointId,
+                char warpClass, std::span<const std::int32_t> empires, std::int32_t fuelSoFar,
                 const SystemEmpireSet& systemEmpire) override;
-  void SystemStep(std::string name) override;
 
   // One "CNVR" order for the convoy named name.
   void WriteConvoyOrder(const std::string& name);

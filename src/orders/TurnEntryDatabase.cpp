@@ -246,7 +246,18 @@ std::vector<std::int32_t> TurnEntryDatabase::ListFleets(std::int32_t empire, Sto
   return fleets;
 }
 
-bool TurnEntryDatabase::InsertOrders(const std::vector<OrderRow>& rows, StoreError& err) {
+bool TurnEntryDatabase::InsertOrders(std::int32_t empire, const DecideRows& decide,
+                                     StoreError& err) {
+  std::vector<std::int32_t> taken;
+  if (!Scan(path_, kOrdersTable, OrderBindings(), skipped_, err,
+            [&](const std::vector<BoundValue>& v) {
+              if (v[0].number == empire) taken.push_back(v[2].number);
+            }))
+    return false;
+  std::sort(taken.begin(), taken.end());
+  taken.erase(std::unique(taken.begin(), taken.end()), taken.end());
+  const std::vector<OrderRow> rows = decide(taken, err);
+  if (err.Failed()) return false;
   if (rows.empty()) return true;
   switch (const store::FileFormat format = store::DetectFileFormat(path_)) {
     case store::FileFormat::Sqlite:

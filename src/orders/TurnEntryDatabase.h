@@ -37,7 +37,7 @@ class TurnEntryDatabase final : public TurnEntryStore {
   // All rows or none: SQLite files in one transaction, Jet files through the Jet writer
   // (which refuses tables with indexes, and files another program has open). Texts are cut
   // to 50 characters. An empty batch succeeds without opening the file.
-  bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError& err) override;
+  bool InsertOrders(std::int32_t empire, const DecideRows& decide, store::StoreError& err) override;
 
   // Both tables can be opened and bound.
   bool Check(store::StoreError& err) override;

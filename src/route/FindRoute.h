@@ -1,41 +1,59 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
-#include "route/RouteMode.h"
+#include "route/RouteGraph.h"
+#include "route/RoutePlan.h"
 #include "route/RouteSink.h"
+#include "starmap/EmpireRows.h"
 #include "starmap/OutputBox.h"
 #include "starmap/StarMap.h"
-#include "store/ResultCodes.h"
+#include "starmap/WarpNetwork.h"
 
 namespace lanewright {
 
-// What a route request came to, beyond the sink calls.
-struct RouteResult {
-  store::StoreError error;  // set when an empire file could not be opened (nothing searched)
-  int directions = 0;       // directions searched
-  int directionsFound = 0;  // directions whose whole trip (both legs) was found
-  bool AllFound() const {
-    return !error.Failed() && directions > 0 && directionsFound == directions;
-  }
+// Builds route graphs from the rows of the loaded files and keeps the last one while its
+// files' rows and the avoid set stay the same, so repeated requests search without
+// rebuilding. Rows come from (and are re-read by) the row source when a file changed.
+class RoutePlanner {
+ public:
+  explicit RoutePlanner(EmpireRowSource& rows) : rows_(rows) {}
+
+  // The graph of files leaving out what avoid names, or null with err filled when a file
+  // cannot be read.
+  std::shared_ptr<const RouteGraph> Graph(const std::set<std::string>& files,
+                                          const std::set<std::string>& avoid,
+                                          store::StoreError& err);
+
+ private:
+  EmpireRowSource& rows_;
+  std::vector<std::shared_ptr<const EmpireRows>> keptFiles_;
+  std::set<std::string> keptAvoid_;
+  std::shared_ptr<const RouteGraph> kept_;
 };
 
-// One route request: builds the route graph from starMap.databaseFiles (avoiding
-// starMap.avoidSystems) and searches from -> to (through via, when given), then, with
-// bothWays, to -> from; everything it says goes to sink.
-RouteResult FindRoute(const StarMap& starMap, const std::string& from, const std::string& to,
-                      const std::optional<std::string>& via, RouteMode mode, RouteSink& sink,
-                      bool bothWays);
+// One route request over the loaded files (starMap.databaseFiles); the request carries its
+// own avoid set.
+RoutePlan FindRoute(const StarMap& starMap, RoutePlanner& planner, const RouteRequest& request);
 
-// The work behind the three route buttons. avoidSystems becomes avoidSelection; without a
-// from or to the output box says "not all selected."; a visit text of "[none]" (or none)
-// means no system to visit. Writes the report into output.
-RouteResult RouteCommand(StarMap& starMap, const std::optional<std::string>& from,
-                         const std::optional<std::string>& to,
-                         const std::optional<std::string>& visit,
-                         const std::set<std::string>& avoidSelection, RouteMode mode,
-                         OutputBox& output);
+// The report of a plan, said through sink: a header per direction, a WarpStep per jump, and
+// the separator and cost line of a found trip or the failure text of the leg that failed.
+void RenderRoute(const RoutePlan& plan, RouteSink& sink, const SystemEmpireSet& systemEmpire);
+
+// The stops a Visit selection means: none for no selection and for "[none]".
+std::vector<std::string> StopsFromVisit(const std::optional<std::string>& visit);
+
+// The work behind the three route buttons: avoidSystems becomes avoidSelection; without a
+// from or to the output box says "not all selected." (and nothing is searched); otherwise the
+// route both ways, through the visit system unless it is "[none]", is written to output.
+RoutePlan RouteCommand(StarMap& starMap, RoutePlanner& planner,
+                       const std::optional<std::string>& from, const std::optional<std::string>& to,
+                       const std::optional<std::string>& visit,
+                       const std::set<std::string>& avoidSelection, RouteMode mode,
+                       OutputBox& output);
 
 }  // namespace lanewright

@@ -10,22 +10,13 @@ void OutputBoxSink::ReportFailure(const std::string& text) { output_.Append(text
 
 void OutputBoxSink::Clear() { output_.Clear(); }
 
-void OutputBoxSink::WarpStep(std::string system, std::string destination, std::int32_t warpPointId,
-                             char warpClass, const std::set<std::int32_t>& empires,
-                             std::int32_t fuelSoFar, const SystemEmpireSet& systemEmpire) {
+void OutputBoxSink::WarpStep(const std::string& system, const std::string& destination,
+                             std::int32_t warpPointId, char warpClass,
+                             std::span<const std::int32_t> empires, std::int32_t fuelSoFar,
+                             const SystemEmpireSet& systemEmpire) {
   (void)systemEmpire;
-  std::string line =
-      fmt::format("{} -> {} WP: {} ({}) (", system, destination, warpPointId, warpClass);
-  const char* separator = "";
-  for (const std::int32_t empire : empires) {
-    line += separator;
-    line += fmt::to_string(empire);
-    separator = ", ";
-  }
-  line += fmt::format(")   {}\r\n", fuelSoFar);
-  output_.Append(line);
+  output_.Append(fmt::format("{} -> {} WP: {} ({}) ({})   {}\r\n", system, destination, warpPointId,
+                             warpClass, fmt::join(empires, ", "), fuelSoFar));
 }
-
-void OutputBoxSink::SystemStep(std::string name) { output_.Append(name + "\r\n"); }
 
 }  // namespace lanewright

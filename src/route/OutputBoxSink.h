@@ -12,10 +12,9 @@ class OutputBoxSink final : public RouteSink {
   void AppendText(const std::string& text) override;
   void ReportFailure(const std::string& text) override;
   void Clear() override;
-  void WarpStep(std::string system, std::string destination, std::int32_t warpPointId,
-                char warpClass, const std::set<std::int32_t>& empires, std::int32_t fuelSoFar,
+  void WarpStep(const std::string& system, const std::string& destination, std::int32_t warpPointId,
+                char warpClass, std::span<const std::int32_t> empires, std::int32_t fuelSoFar,
                 const SystemEmpireSet& systemEmpire) override;
-  void SystemStep(std::string name) override;
 
  private:
   OutputBox& output_;

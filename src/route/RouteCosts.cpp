@@ -1,7 +1,5 @@
 #include "route/RouteCosts.h"
 
-#include <array>
-
 namespace lanewright {
 namespace {
 
@@ -9,6 +7,29 @@ constexpr std::array<std::int32_t, 17> kFuelTable = {1,  2,   4,   9,   16, 25, 
                                                      81, 100, 121, 144, 0,  0,  0,  0};
 
 }  // namespace
+
+std::optional<RouteMode> RouteModeFromName(std::string_view name) {
+  if (name == "jumps") return RouteMode::ByJumps;
+  if (name == "class") return RouteMode::ByClass;
+  if (name == "fuel") return RouteMode::ByFuel;
+  return std::nullopt;
+}
+
+std::string_view RouteModeName(RouteMode mode) {
+  switch (mode) {
+    case RouteMode::ByClass:
+      return "class";
+    case RouteMode::ByFuel:
+      return "fuel";
+    case RouteMode::ByJumps:
+      break;
+  }
+  return "jumps";
+}
+
+RouteMode RouteModeFromNumber(int number) {
+  return number == 2 ? RouteMode::ByClass : number == 3 ? RouteMode::ByFuel : RouteMode::ByJumps;
+}
 
 std::int32_t ClassPoints(char warpClass) {
   const std::int32_t points = static_cast<unsigned char>(warpClass) - 64;
@@ -30,6 +51,13 @@ float JumpCost(RouteMode mode, char warpClass) {
       break;
   }
   return 1.0f;
+}
+
+std::array<float, 256> JumpCostTable(RouteMode mode) {
+  std::array<float, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[static_cast<std::size_t>(c)] = JumpCost(mode, static_cast<char>(c));
+  return table;
 }
 
 }  // namespace lanewright

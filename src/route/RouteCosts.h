@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "route/RouteMode.h"
@@ -15,5 +16,8 @@ std::int32_t FuelValue(char warpClass);
 
 // Cost of a jump in a request of the given mode (modes outside the three count jumps).
 float JumpCost(RouteMode mode, char warpClass);
+
+// JumpCost for every byte a class letter can be, so that a search looks costs up.
+std::array<float, 256> JumpCostTable(RouteMode mode);
 
 }  // namespace lanewright

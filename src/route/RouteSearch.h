@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "route/ExactHeap.h"
+
 namespace lanewright {
 
 enum class SearchStatus {
@@ -21,15 +23,14 @@ enum class SearchStatus {
 //   bool ExpandInto(RouteSearch<State>& search, const State* parent)
 //       offers every successor through search.Offer; false means it failed
 //   bool ReachesGoal(const State& goal)
-//   bool SameSystem(const State& other)
 //   float EntryCost()       cost of the step into this state, not negative
 //   float Estimate()        h of a new node, not negative
-//   std::size_t SystemKey() small dense number with a.SameSystem(b) == (a.SystemKey() ==
-//   b.SystemKey())
+//   std::size_t SystemKey() a small dense number; two states stand for the same system
+//                           (one node per system) exactly when their keys are equal
 //
 // Which of several equally cheap paths is found depends on the exact order of the open
-// list, so it is kept with std::push_heap/pop_heap/make_heap and the ordering "a is below b
-// when f(a) > f(b)", and nothing else.
+// list, so it is kept with std::push_heap/pop_heap, make_heap's exact equivalent (ExactHeap.h)
+// and the ordering "a is below b when f(a) > f(b)", and nothing else.
 //
 // The open and closed lists are mirrored by an index from SystemKey to nodes, so finding
 // the node of a system costs O(1) instead of a scan, with the same result as the scan:
@@ -124,11 +125,11 @@ class RouteSearch {
         FreeNode(oldClosed);
       }
       if (oldOpen) {
-        // Rare (a cheaper path to a node still waiting): the heap must end up exactly as
-        // erase + make_heap leaves it, so do just that.
+        // A cheaper path to a node still waiting: the heap must end up exactly as erase +
+        // std::make_heap leaves it (see ExactHeap.h).
         openList_.erase(std::find_if(openList_.begin(), openList_.end(),
                                      [oldOpen](const OpenEntry& e) { return e.node == oldOpen; }));
-        std::make_heap(openList_.begin(), openList_.end(), Below);
+        MakeHeapLikeStd(openList_.data(), static_cast<std::ptrdiff_t>(openList_.size()));
         slot.open = nullptr;
         FreeNode(oldOpen);
       }
@@ -183,8 +184,6 @@ class RouteSearch {
   SearchStatus Status() const { return status_; }
   // Nodes held by the search right now (lists, path, start and goal): for tests.
   std::size_t LiveNodes() const { return liveNodes_; }
-  std::size_t OpenSize() const { return openList_.size(); }
-  std::size_t ClosedSize() const { return closedList_.size(); }
 
  private:
   struct Node {

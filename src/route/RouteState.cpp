@@ -2,33 +2,25 @@
 
 namespace lanewright {
 
-RouteState RouteState::FromName(RouteGraph& graph, std::string_view name) {
-  RouteState state;
-  state.graph_ = &graph;
-  state.system_ = graph.Intern(name);
-  return state;
-}
-
-RouteState RouteState::FromLink(const RouteGraph& graph, RouteGraph::LinkId link) {
-  RouteState state;
-  state.graph_ = &graph;
-  state.system_ = graph.LinkAt(link).destination;
-  state.link_ = link;
-  return state;
-}
-
 bool RouteState::ExpandInto(RouteSearch<RouteState>& search, const RouteState* parent) const {
   // The system just left comes back as a successor; the closed list turns it away.
   (void)parent;
-  const auto [first, last] = graph_->LinksOf(system_);
-  // A successor that cannot be made is simply not searched.
-  for (RouteGraph::LinkId link = first; link != last; ++link)
-    (void)search.Offer(FromLink(*graph_, link));
+  const std::span<const WarpLink> links = context_->graph->LinksFrom(system_);
+  if (links.empty()) return true;
+  const auto first = static_cast<std::uint32_t>(links.data() - context_->graph->Links().data());
+  RouteState next;
+  next.context_ = context_;
+  for (std::uint32_t i = 0; i < links.size(); ++i) {
+    next.system_ = links[i].destination;
+    next.link_ = first + i;
+    // A successor that cannot be made is simply not searched.
+    (void)search.Offer(next);
+  }
   return true;
 }
 
 bool RouteState::ReachesGoal(const RouteState& goal) const {
-  if (goal.Name() == kAnyUnsurveyed && !graph_->HasLinks(system_)) return true;
+  if (goal.system_ == context_->anyUnsurveyed && !context_->graph->HasLinks(system_)) return true;
   if (!HasLink()) return false;
   return Link().destination == goal.system_;
 }

@@ -1,49 +1,59 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <string>
-#include <string_view>
 
-#include "route/RouteGraph.h"
 #include "route/RouteSearch.h"
+#include "starmap/WarpNetwork.h"
 
 namespace lanewright {
 
-// A system of the route graph, entered through one of its links (or made from a name
-// alone: the start, the destination and the system to visit of a request). A small value
-// that refers into its graph, which must outlive it.
+// What every state of one search shares: the graph, the cost of each class letter in the
+// request's mode, and the number the name "XX" has in the request (the goal that any
+// unsurveyed system satisfies).
+struct RouteContext {
+  const WarpNetwork* graph = nullptr;
+  std::array<float, 256> cost{};
+  WarpNetwork::SystemId anyUnsurveyed = 0;
+};
+
+// A system entered through one of its warp points (or named alone: the start, the
+// destination and the stops of a request). Systems are numbered as in the graph; a name the
+// graph does not know gets a number past the graph's own (it has no warp points). A small
+// value; the context must outlive it.
 class RouteState {
  public:
-  static constexpr RouteGraph::LinkId kNoLink = std::numeric_limits<RouteGraph::LinkId>::max();
+  static constexpr std::uint32_t kNoLink = std::numeric_limits<std::uint32_t>::max();
 
   RouteState() = default;
-  static RouteState FromName(RouteGraph& graph, std::string_view name);
-  static RouteState FromLink(const RouteGraph& graph, RouteGraph::LinkId link);
+  static RouteState FromSystem(const RouteContext& context, WarpNetwork::SystemId system) {
+    RouteState state;
+    state.context_ = &context;
+    state.system_ = system;
+    return state;
+  }
 
-  const std::string& Name() const { return graph_->Name(system_); }
+  WarpNetwork::SystemId System() const { return system_; }
   bool HasLink() const { return link_ != kNoLink; }
   // Precondition: HasLink().
-  const RouteGraph::Link& Link() const { return graph_->LinkAt(link_); }
-  RouteGraph::SystemId System() const { return system_; }
+  const WarpLink& Link() const { return context_->graph->Links()[link_]; }
 
   // The engine's contract (see RouteSearch). The estimate is 0: any other value would let
   // a more expensive route by class or fuel be taken first.
   bool ExpandInto(RouteSearch<RouteState>& search, const RouteState* parent) const;
   bool ReachesGoal(const RouteState& goal) const;
-  bool SameSystem(const RouteState& other) const { return system_ == other.system_; }
-  float EntryCost() const { return HasLink() ? Link().cost : 0.0f; }
+  float EntryCost() const {
+    return HasLink() ? context_->cost[static_cast<unsigned char>(Link().warpClass)] : 0.0f;
+  }
   float Estimate() const { return 0.0f; }
   std::size_t SystemKey() const { return system_; }
 
  private:
-  const RouteGraph* graph_ = nullptr;
-  RouteGraph::SystemId system_ = 0;
-  RouteGraph::LinkId link_ = kNoLink;
+  const RouteContext* context_ = nullptr;
+  WarpNetwork::SystemId system_ = 0;
+  std::uint32_t link_ = kNoLink;
 };
-
-// The goal name that any unsurveyed system satisfies.
-inline constexpr std::string_view kAnyUnsurveyed = "XX";
 
 }  // namespace lanewright

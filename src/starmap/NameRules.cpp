@@ -15,13 +15,13 @@ std::size_t LastCharLength(std::string_view text) {
 
 }  // namespace
 
-std::string RawDestinationName(std::string_view destination) {
-  return std::string(destination.substr(0, destination.size() - LastCharLength(destination)));
+std::string_view RawDestinationNameView(std::string_view destination) {
+  return destination.substr(0, destination.size() - LastCharLength(destination));
 }
 
-std::string DestinationName(std::string_view destination) {
-  std::string name = RawDestinationName(destination);
-  if (!name.empty() && name.front() == '?') name.front() = 'X';
+std::string XName(std::string_view rawDestinationName) {
+  std::string name(rawDestinationName);
+  if (IsUnexplored(name)) name.front() = 'X';
   return name;
 }
 

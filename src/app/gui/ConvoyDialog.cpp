@@ -7,11 +7,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstdlib>
+#include <charconv>
+#include <cstdint>
 #include <limits>
+
+#include "store/BoundReader.h"
 
 namespace lanewright::gui {
 namespace {
@@ -19,11 +23,16 @@ namespace {
 constexpr int kMaxNameLength = 255;
 constexpr int kStartOrderDigits = 4;
 
-// The number a text starts with, as the C library reads it; no digits give 0.
+// The number a text starts with (decimal, a '-' allowed); no digits give 0, and a number
+// beyond 32 bits gives the nearest end.
 std::int32_t LeadingNumber(const QString& text) {
   const std::string bytes = text.toStdString();
-  const long long value = std::strtoll(bytes.c_str(), nullptr, 10);
-  return static_cast<std::int32_t>(std::clamp<long long>(
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(bytes.data(), bytes.data() + bytes.size(), value);
+  if (error == std::errc::result_out_of_range)
+    value = bytes.front() == '-' ? std::numeric_limits<std::int64_t>::min()
+                                 : std::numeric_limits<std::int64_t>::max();
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
       value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
@@ -78,6 +87,17 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
       {QStringLiteral("by Jump"), QStringLiteral("by WP-Class"), QStringLiteral("by Fuel")});
   strategyList_->setCurrentIndex(0);
 
+  startOrderNote_ = new QLabel(this);
+  startOrderNote_->setObjectName(QStringLiteral("startOrderNote"));
+  startOrderNote_->setWordWrap(true);
+  startOrderNote_->setVisible(false);
+  nameNote_ = new QLabel(
+      QStringLiteral("Only the first %1 characters are stored in the turn entry database.")
+          .arg(kStoredNameChars),
+      this);
+  nameNote_->setObjectName(QStringLiteral("nameNote"));
+  nameNote_->setVisible(false);
+
   problemLabel_ = new QLabel(this);
   problemLabel_->setObjectName(QStringLiteral("problemLabel"));
   problemLabel_->setWordWrap(true);
@@ -103,7 +123,11 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
   form->addRow(QStringLiteral("Empire :"), empireList_);
   form->addRow(fleetLabel_, fleetList_);
   form->addRow(QStringLiteral("Name :"), nameField_);
-  form->addRow(QStringLiteral("Start with Order :"), startOrderField_);
+  form->addRow(QString(), nameNote_);
+  auto* startOrderRow = new QHBoxLayout;
+  startOrderRow->addWidget(startOrderField_);
+  startOrderRow->addWidget(startOrderNote_, 1);
+  form->addRow(QStringLiteral("Start with Order :"), startOrderRow);
   form->addRow(QStringLiteral("Search Strategy :"), strategyList_);
 
   auto* buttons = new QHBoxLayout;
@@ -147,6 +171,14 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
   connect(backSurveyRadio_, &QRadioButton::toggled, this, [this](bool on) {
     if (on) ChooseFleetMode(true, true);
   });
+  connect(startOrderField_, &QSpinBox::textChanged, this, [this](const QString& text) {
+    startOrderUnset_ = text.trimmed().isEmpty();
+    UpdateOkButton();
+  });
+  connect(nameField_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    nameNote_->setVisible(store::Utf8Length(text.toStdString()) > kStoredNameChars);
+  });
+  nameNote_->setVisible(store::Utf8Length(name) > kStoredNameChars);
   connect(okButton_, &QPushButton::clicked, this, &ConvoyDialog::accept);
   connect(cancelButton_, &QPushButton::clicked, this, &ConvoyDialog::reject);
 
@@ -159,12 +191,19 @@ void ConvoyDialog::ReloadEmpire() {
   values_.empire = LeadingNumber(empireList_->currentText());
 
   store::StoreError error;
-  const long long highest = turnEntry_.HighestOrderNumber(values_.empire, error);
-  // 64 bits, so that a huge order number in the file cannot overflow.
-  const long long start = highest + 10;
-  values_.startOrder = static_cast<std::int32_t>(std::clamp<long long>(
-      start, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-  startOrderField_->setValue(static_cast<int>(std::clamp<long long>(start, 0, 9999)));
+  computedStart_ = DefaultStartOrder(turnEntry_, values_.empire, error);
+  // A number the field cannot show is not shown clamped (that would collide with the
+  // empire's orders): the field stays empty and OK waits for a number the user enters.
+  startOrderUnset_ = !computedStart_ || *computedStart_ > startOrderField_->maximum();
+  {
+    const QSignalBlocker quiet(startOrderField_);
+    if (startOrderUnset_) {
+      startOrderField_->clear();
+    } else {
+      startOrderField_->setValue(*computedStart_);
+    }
+  }
+  if (!startOrderUnset_) values_.startOrder = static_cast<std::int32_t>(*computedStart_);
 
   if (!values_.convoy) {
     fleetList_->clear();
@@ -207,11 +246,22 @@ void ConvoyDialog::TakeFleet() {
   values_.fleet = fleetList_->itemText(index < 0 ? 0 : index).toStdString();
 }
 
-// Orders for a fleet need a fleet: an empire without fleets can only send a convoy.
+// Orders for a fleet need a fleet: an empire without fleets can only send a convoy. And a run
+// needs a start order the field can hold.
 void ConvoyDialog::UpdateOkButton() {
-  const bool fleetMissing =
-      !values_.convoy && empireList_->currentIndex() >= 0 && fleetList_->count() == 0;
-  okButton_->setEnabled(!fleetMissing);
+  const bool hasEmpire = empireList_->currentIndex() >= 0;
+  const bool fleetMissing = !values_.convoy && hasEmpire && fleetList_->count() == 0;
+  const bool startMissing = hasEmpire && startOrderUnset_;
+  okButton_->setEnabled(!fleetMissing && !startMissing);
+  if (startMissing && computedStart_) {
+    startOrderNote_->setText(
+        QStringLiteral("The next free number is %1, past this field's %2: enter a start order.")
+            .arg(*computedStart_)
+            .arg(startOrderField_->maximum()));
+  } else if (startMissing) {
+    startOrderNote_->setText(QStringLiteral("Enter a start order."));
+  }
+  startOrderNote_->setVisible(startMissing);
   QString problem = storeProblem_;
   if (problem.isEmpty() && fleetMissing)
     problem =
@@ -237,6 +287,10 @@ void ConvoyDialog::accept() {
   // The field itself keeps to 0..9999; reading only four characters keeps that promise
   // for any text it might hold.
   values_.startOrder = LeadingNumber(startOrderField_->cleanText().left(kStartOrderDigits));
+  // Untouched, the field holds the number computed from the file; the run computes it again
+  // at the moment it stores, so that another program's orders meanwhile cannot collide.
+  values_.defaultStartOrder =
+      computedStart_ && !startOrderUnset_ && values_.startOrder == *computedStart_;
   QDialog::accept();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -47,6 +48,10 @@ class ConvoyDialog final : public QDialog {
   TurnEntryStore& turnEntry_;
   ConvoyValues values_;
   QString storeProblem_;  // what the last reload could not read, for the problem line
+  // The empire's highest order number + 10, and whether the field holds no usable number
+  // (the computed one does not fit it, or could not be read) until the user enters one.
+  std::optional<std::int64_t> computedStart_;
+  bool startOrderUnset_ = false;
 
   QRadioButton* convoyRadio_;
   QRadioButton* moveRadio_;
@@ -58,6 +63,8 @@ class ConvoyDialog final : public QDialog {
   QLineEdit* nameField_;
   QSpinBox* startOrderField_;
   QComboBox* strategyList_;
+  QLabel* startOrderNote_;
+  QLabel* nameNote_;
   QLabel* problemLabel_;
   QPushButton* okButton_;
   QPushButton* cancelButton_;

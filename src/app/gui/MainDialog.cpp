@@ -70,9 +70,11 @@ QLabel* MakeLabel(const char* text, QWidget* parent) {
 
 // The lists sort as the user's desktop does: by locale, ignoring case. (The star map keeps
 // its byte order; only the view differs.)
-void FillSorted(QListWidget* list, const std::vector<std::string>& entries) {
+void FillSorted(QListWidget* list, const std::vector<std::string>& entries,
+                std::string_view extra = {}) {
   QStringList texts;
-  texts.reserve(static_cast<qsizetype>(entries.size()));
+  texts.reserve(static_cast<qsizetype>(entries.size() + 1));
+  if (!extra.empty()) texts.push_back(FromUtf8(std::string(extra)));
   for (const auto& entry : entries) texts.push_back(FromUtf8(entry));
   QCollator collator;
   collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -236,28 +238,19 @@ void MainDialog::Load(const FileChoice& choice) {
   for (QListWidget* list : {fromList_, toList_, visitList_, avoidList_}) list->clear();
   rangeSpin_->setValue(kDefaultRange);
   WaitCursor wait;
-  ShowLoadResult(LoadEmpireDatabase(choice, starMap_, *output_));
+  ShowLoadResult(LoadEmpireDatabase(choice, starMap_, rows_, *output_));
 }
 
-// Files named on the command line may lie in different folders, which a file dialog
-// cannot deliver; those are read as one set, as the command line does.
+// Files named on the command line are loaded as the command line loads them.
 void MainDialog::LoadPaths(const std::vector<std::string>& paths) {
   const auto showOutput = qScopeGuard([this] { output_->Show(); });
-  std::set<std::string> distinct;
+  std::vector<std::string> absolute;
   for (const auto& path : paths)
-    distinct.insert(QFileInfo(FromUtf8(path)).absoluteFilePath().toStdString());
-  std::set<QString> folders;
-  for (const auto& path : distinct) folders.insert(QFileInfo(FromUtf8(path)).absolutePath());
-  if (folders.size() == 1) {
-    Load(*MakeFileChoice({distinct.begin(), distinct.end()}));
-    return;
-  }
+    absolute.push_back(QFileInfo(FromUtf8(path)).absoluteFilePath().toStdString());
   for (QListWidget* list : {fromList_, toList_, visitList_, avoidList_}) list->clear();
   rangeSpin_->setValue(kDefaultRange);
   WaitCursor wait;
-  output_->Clear();
-  starMap_.databaseFiles = distinct;
-  ShowLoadResult(ReadEmpireFiles(starMap_, *output_));
+  ShowLoadResult(LoadNamedFiles(absolute, starMap_, rows_, *output_));
 }
 
 void MainDialog::ShowLoadResult(const LoadResult& result) {
@@ -266,13 +259,13 @@ void MainDialog::ShowLoadResult(const LoadResult& result) {
         QStringLiteral("Could not load the empire files: %1").arg(FromUtf8(result.error.reason)));
     return;
   }
-  FillSorted(fromList_, result.lists.from);
-  FillSorted(toList_, result.lists.to);
-  FillSorted(visitList_, result.lists.visit);
-  FillSorted(avoidList_, result.lists.avoid);
+  FillSorted(fromList_, result.lists.names);
+  FillSorted(toList_, result.lists.names, kAnyUnsurveyed);
+  FillSorted(visitList_, result.lists.names, kNoVisit);
+  FillSorted(avoidList_, result.lists.names);
   QString status = QStringLiteral("Loaded %1 file(s): %2 systems.")
                        .arg(starMap_.databaseFiles.size())
-                       .arg(result.lists.from.size());
+                       .arg(result.lists.names.size());
   for (const auto& note : result.notes)
     status += QStringLiteral(" ") + FromUtf8(note) + QStringLiteral(".");
   ShowStatus(status);
@@ -299,21 +292,23 @@ void MainDialog::RouteCommand(RouteMode mode) {
   const auto showOutput = qScopeGuard([this] { output_->Show(); });
   const auto from = Selection(fromList_);
   const auto to = Selection(toList_);
-  RouteResult result;
+  RoutePlan plan;
   {
     WaitCursor wait;
-    result = lanewright::RouteCommand(starMap_, from, to, Selection(visitList_), AvoidSelection(),
-                                      mode, *output_);
+    plan = lanewright::RouteCommand(starMap_, planner_, from, to, Selection(visitList_),
+                                    AvoidSelection(), mode, *output_);
   }
   if (!from || !to) {
     ShowStatus(QStringLiteral("Choose a system in From and in To first."));
-  } else if (result.error.Failed()) {
+  } else if (plan.error.Failed()) {
     ShowStatus(
-        QStringLiteral("Could not read the empire files: %1").arg(FromUtf8(result.error.reason)));
-  } else if (!result.AllFound()) {
+        QStringLiteral("Could not read the empire files: %1").arg(FromUtf8(plan.error.reason)));
+  } else if (!plan.AllFound()) {
+    const auto missing = std::count_if(plan.directions.begin(), plan.directions.end(),
+                                       [](const RouteDirection& d) { return !d.Found(); });
     ShowStatus(QStringLiteral("No route found in %1 of %2 directions.")
-                   .arg(result.directions - result.directionsFound)
-                   .arg(result.directions));
+                   .arg(missing)
+                   .arg(plan.directions.size()));
   } else {
     ShowStatus(QString());
   }
@@ -325,8 +320,9 @@ void MainDialog::FindSystemsInRange() {
   store::StoreError error;
   {
     WaitCursor wait;
-    error = lanewright::FindSystemsInRange(starMap_, start, AvoidSelection(), rangeSpin_->value(),
-                                           allSystemsCheck_->isChecked(), *output_);
+    error = lanewright::FindSystemsInRange(starMap_, rows_, start, AvoidSelection(),
+                                           rangeSpin_->value(), allSystemsCheck_->isChecked(),
+                                           *output_);
   }
   if (!start) {
     ShowStatus(QStringLiteral("Choose a starting system in From first."));
@@ -346,7 +342,7 @@ void MainDialog::ExportGraphViz() {
   ExportResult result;
   {
     WaitCursor wait;
-    result = lanewright::ExportGraphViz(starMap_, start, AvoidSelection(),
+    result = lanewright::ExportGraphViz(starMap_, rows_, start, AvoidSelection(),
                                         yellowCirclesCheck_->isChecked(), *target, *output_);
   }
   if (!start) {
@@ -362,7 +358,7 @@ void MainDialog::StoreRoute() {
   const auto showOutput = qScopeGuard([this] { output_->Show(); });
   const auto from = Selection(fromList_);
   const auto to = Selection(toList_);
-  const std::string visitText = Selection(visitList_).value_or("[none]");
+  const std::optional<std::string> visit = Selection(visitList_);
   starMap_.avoidSystems = AvoidSelection();
   if (!from || !to) {
     output_->SetText("not all selected.");
@@ -387,7 +383,7 @@ void MainDialog::StoreRoute() {
     return;
   }
 
-  ConvoyDialog dialog(starMap_.empires, *from + " -> " + *to, *turnEntry, this);
+  ConvoyDialog dialog(starMap_.empires, DefaultConvoyName(*from, *to), *turnEntry, this);
   dialogs_.Exec(dialog);
   const ConvoyValues& values = dialog.values();
   if (values.cancelled) return;
@@ -395,11 +391,12 @@ void MainDialog::StoreRoute() {
   StoreRouteResult result;
   {
     WaitCursor wait;
-    result = lanewright::StoreRoute(starMap_, *from, *to, visitText, values, *turnEntry, *output_);
+    result = lanewright::StoreRoute(starMap_, planner_, *from, StopsFromVisit(visit), *to, values,
+                                    *turnEntry, *output_);
   }
-  if (result.route.error.Failed()) {
+  if (result.plan.error.Failed()) {
     ShowStatus(QStringLiteral("No orders were stored: could not read the empire files: %1")
-                   .arg(FromUtf8(result.route.error.reason)));
+                   .arg(FromUtf8(result.plan.error.reason)));
   } else if (result.storeError.Failed()) {
     ShowStatus(
         QStringLiteral("Could not store the orders: %1").arg(FromUtf8(result.storeError.reason)));

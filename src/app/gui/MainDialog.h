@@ -11,7 +11,10 @@
 #include "app/gui/Dialogs.h"
 #include "app/gui/WidgetOutputBox.h"
 #include "orders/TurnEntryStore.h"
+#include "route/FindRoute.h"
 #include "route/RouteMode.h"
+#include "starmap/EmpireRows.h"
+#include "starmap/LoadEmpireDatabase.h"
 #include "starmap/StarMap.h"
 
 class QCheckBox;
@@ -65,6 +68,10 @@ class MainDialog final : public QMainWindow {
   std::string dataFolder_;
   std::string lastExportTarget_;
   StarMap starMap_;
+  // Rows of the loaded files, read again only when a file changed; the route graph of the
+  // last request, kept while its rows and the avoid set stay the same.
+  EmpireRowSource rows_;
+  RoutePlanner planner_{rows_};
 
   QListWidget* fromList_ = nullptr;
   QListWidget* toList_ = nullptr;

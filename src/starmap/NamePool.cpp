@@ -1,0 +1,66 @@
+#include "starmap/NamePool.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace lanewright {
+namespace {
+
+constexpr std::size_t kChunkBytes = 64 * 1024;
+
+std::size_t HashOf(std::string_view name) { return std::hash<std::string_view>{}(name); }
+
+}  // namespace
+
+std::size_t NamePool::SlotOf(std::string_view name, std::size_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const Id id = slots_[slot];
+    if (id == kEmptySlot) return slot;
+    if (hashes_[id] == static_cast<std::uint32_t>(hash) && names_[id] == name) return slot;
+  }
+}
+
+void NamePool::Grow() {
+  std::vector<Id> slots(std::max<std::size_t>(64, slots_.size() * 2), kEmptySlot);
+  const std::size_t mask = slots.size() - 1;
+  for (Id id = 0; id < names_.size(); ++id) {
+    std::size_t slot = HashOf(names_[id]) & mask;
+    while (slots[slot] != kEmptySlot) slot = (slot + 1) & mask;
+    slots[slot] = id;
+  }
+  slots_ = std::move(slots);
+}
+
+NamePool::Id NamePool::Intern(std::string_view name) {
+  // Kept at most half full, so probes stay short.
+  if (2 * (names_.size() + 1) > slots_.size()) Grow();
+  const std::size_t hash = HashOf(name);
+  const std::size_t slot = SlotOf(name, hash);
+  if (slots_[slot] != kEmptySlot) return slots_[slot];
+
+  if (chunks_.empty() || name.size() > chunkSize_ - chunkUsed_) {
+    chunkSize_ = std::max(kChunkBytes, name.size());
+    chunks_.push_back(std::make_unique<char[]>(chunkSize_));
+    chunkUsed_ = 0;
+  }
+  char* stored = chunks_.back().get() + chunkUsed_;
+  if (!name.empty()) std::memcpy(stored, name.data(), name.size());
+  chunkUsed_ += name.size();
+
+  const auto id = static_cast<Id>(names_.size());
+  names_.emplace_back(stored, name.size());
+  hashes_.push_back(static_cast<std::uint32_t>(hash));
+  slots_[slot] = id;
+  return id;
+}
+
+std::optional<NamePool::Id> NamePool::Find(std::string_view name) const {
+  if (slots_.empty()) return std::nullopt;
+  const Id id = slots_[SlotOf(name, HashOf(name))];
+  if (id == kEmptySlot) return std::nullopt;
+  return id;
+}
+
+}  // namespace lanewright
