@@ -64,6 +64,7 @@ class ExportTest : public ::testing::TestWithParam<FixtureFormat> {
   StarMap Galaxy() { return Load({kFileA, kFileB}); }
 
   testing::TempDir dir_;
+  EmpireRowSource rows_;
 };
 
 struct RangeCase {
@@ -76,8 +77,9 @@ struct RangeCase {
 };
 
 TEST_P(ExportTest, SystemsInRange) {
+  // 500's destination is its class letter alone: the link leads to the system named "".
   const std::string direct =
-      "C417 (C: 417)\r\nOmega (E: 418)\r\nAlpha (C: 1040)\r\nAlpha (B: 1042)\r\n";
+      "C417 (C: 417)\r\nOmega (E: 418)\r\n (B: 500)\r\nAlpha (C: 1040)\r\nAlpha (B: 1042)\r\n";
   // clang-format off
   const std::vector<RangeCase> cases = {
       {"direct warp points", "Sol", 1, false, {}, direct},
@@ -86,14 +88,14 @@ TEST_P(ExportTest, SystemsInRange) {
       {"N=0 all", "Sol", 0, true, {}, "Sol(0)\r\n"},
       {"exactly N", "Sol", 2, false, {}, "Beta(2)\r\nGamma(2)\r\n"},
       {"levels up to N", "Sol", 2, true, {},
-       "Sol(0)\r\nAlpha(1)\r\nC417(1)\r\nOmega(1)\r\nBeta(2)\r\nGamma(2)\r\n"},
+       "Sol(0)\r\n(1)\r\nAlpha(1)\r\nC417(1)\r\nOmega(1)\r\nBeta(2)\r\nGamma(2)\r\n"},
       {"smallest count, byte order", "Sol", 4, false, {}, "eta(4)\r\n\xC3\x84rger(4)\r\n"},
       {"nothing beyond N", "Sol", 999, false, {}, ""},
       // Skipped rows claim no identifier: b.db's 1042 now names the link.
       {"avoided middle", "Sol", 3, true, {"Alpha"},
-       "Sol(0)\r\nAlphx(1)\r\nC417(1)\r\nOmega(1)\r\n"},
+       "Sol(0)\r\n(1)\r\nAlphx(1)\r\nC417(1)\r\nOmega(1)\r\n"},
       {"X-name does not avoid", "Sol", 1, false, {"XC"}, direct},
-      {"raw name avoids", "Sol", 1, false, {"?C", "Omega"},
+      {"raw name avoids", "Sol", 1, false, {"?C", "Omega", ""},
        "D418 (D: 418)\r\nAlpha (C: 1040)\r\nAlpha (B: 1042)\r\n"},
       {"avoided start, N=1", "Sol", 1, true, {"Sol"}, ""},
       {"avoided start", "Sol", 3, true, {"Sol"}, "Sol(0)\r\n"},
@@ -110,7 +112,8 @@ TEST_P(ExportTest, SystemsInRange) {
     starMap.avoidSystems = {"before"};
     StringOutputBox output;
     output.SetText("old text");
-    EXPECT_FALSE(FindSystemsInRange(starMap, c.start, c.avoid, c.jumps, c.all, output).Failed());
+    EXPECT_FALSE(
+        FindSystemsInRange(starMap, rows_, c.start, c.avoid, c.jumps, c.all, output).Failed());
     EXPECT_EQ(output.Text(), c.expected);
     EXPECT_EQ(starMap.avoidSystems, c.start ? c.avoid : std::set<std::string>{"before"});
   }
@@ -120,15 +123,15 @@ TEST_P(ExportTest, NoFileWithoutStartOrData) {
   StarMap starMap = Galaxy();
   const std::string target = dir_.File("map.dot");
   StringOutputBox output;
-  EXPECT_FALSE(ExportGraphViz(starMap, std::nullopt, {"Sol"}, true, target, output).written);
+  EXPECT_FALSE(ExportGraphViz(starMap, rows_, std::nullopt, {"Sol"}, true, target, output).written);
   EXPECT_EQ(output.Text(), "Please select starting point in first list.");
   EXPECT_EQ(starMap.avoidSystems, std::set<std::string>{"Sol"});
 
   starMap.databaseFiles.insert(dir_.File("missing.db"));
-  const auto error = FindSystemsInRange(starMap, "Sol", {}, 1, false, output);
+  const auto error = FindSystemsInRange(starMap, rows_, "Sol", {}, 1, false, output);
   EXPECT_EQ(error.code, store::E_FAIL);
   EXPECT_EQ(output.Text(), "failed with hr=-2147467259");
-  const ExportResult result = ExportGraphViz(starMap, "Sol", {}, true, target, output);
+  const ExportResult result = ExportGraphViz(starMap, rows_, "Sol", {}, true, target, output);
   EXPECT_TRUE(result.error.Failed());
   EXPECT_FALSE(result.written);
   EXPECT_EQ(output.Text(), "failed with hr=-2147467259");
@@ -172,16 +175,22 @@ TEST_P(ExportTest, SmallMapByteForByte) {
   StarMap starMap = Load({{{1, 1, "Sol", "AlphaB", 1},
                            {2, 1, "Alpha", "SolB", 2},
                            {3, 1, "Alpha", "?DD", 2},  // loses 2 to the explored row
-                           {4, 1, "Sol", "?CC", 3}}});
+                           {4, 1, "Sol", "?CC", 3},
+                           {5, 1, "12", "-3.5A", 5},  // numerals are bare IDs
+                           {6, 1, "9th", ".5A", 6}}});
   const std::string head = "Digraph G {\r\noverlap=scale;\r\nSol;\r\n";
-  const std::string edges = "Sol -> Alpha;\r\nAlpha -> Sol;\r\nSol -> C3;\r\n}\r\n";
-  const std::string circles = CircleLine("Alpha", "Alpha") + CircleLine("C3", "C3") +
+  const std::string edges =
+      "Sol -> Alpha;\r\nAlpha -> Sol;\r\nSol -> C3;\r\n12 -> -3.5;\r\n\"9th\" -> .5;\r\n}\r\n";
+  const std::string circles = CircleLine("-3.5", "-3.5") + CircleLine(".5", ".5") +
+                              CircleLine("12", "12") + CircleLine("\"9th\"", "9th") +
+                              CircleLine("Alpha", "Alpha") + CircleLine("C3", "C3") +
                               CircleLine("D2", "D2") + CircleLine("Sol", "Sol");
   for (const bool yellow : {false, true}) {
     SCOPED_TRACE(yellow);
     const std::string target = dir_.File(yellow ? "yellow.map" : "plain.map");
     StringOutputBox output;
-    const ExportResult result = ExportGraphViz(starMap, "Sol", {"Nowhere"}, yellow, target, output);
+    const ExportResult result =
+        ExportGraphViz(starMap, rows_, "Sol", {"Nowhere"}, yellow, target, output);
     EXPECT_TRUE(result.written);
     EXPECT_FALSE(result.error.Failed());
     EXPECT_EQ(starMap.avoidSystems, std::set<std::string>{"Nowhere"});
@@ -192,7 +201,7 @@ TEST_P(ExportTest, SmallMapByteForByte) {
                                  target + " -o map.png\r\n  neato -Tpng " + target +
                                  " -o map.png\r\n");
     const ReadBack back = CheckWithGraphviz(target);
-    std::set<std::string> nodes = {"Sol", "Alpha", "C3"};
+    std::set<std::string> nodes = {"Sol", "Alpha", "C3", "12", "-3.5", "9th", ".5"};
     if (yellow) nodes.insert("D2");
     EXPECT_EQ(back.nodes, nodes);
   }
@@ -205,6 +214,7 @@ TEST_P(ExportTest, AwkwardNamesSurviveGraphviz) {
       "Sol",  "New Terra", "say \"hi\"",   "Back\\slash",  "Trail\\", "\\\"",      "node",
       "Edge", "GRAPH",     "digraph",      "SubGraph",     "strict",  "9th Reach", "42",
       "-1.5", "a->b",      "x;y",          "{}",           "[",       "=",         "#",
+      "2nd",  ".5",        "1.",           "-.5",          "1.2.3",   "-",         "0x1F",
       "//",   "/*",        "\xC3\x84rger", "\xC3\x98rsted"};
   std::vector<EmpireRow> rows;
   ReadBack expected;
@@ -225,7 +235,7 @@ TEST_P(ExportTest, AwkwardNamesSurviveGraphviz) {
       SCOPED_TRACE(start + (yellow ? " yellow" : ""));
       const std::string target = dir_.File("awkward.dot");
       StringOutputBox output;
-      ASSERT_TRUE(ExportGraphViz(starMap, start, {}, yellow, target, output).written);
+      ASSERT_TRUE(ExportGraphViz(starMap, rows_, start, {}, yellow, target, output).written);
       const ReadBack back = CheckWithGraphviz(target);
       EXPECT_EQ(back.nodes, expected.nodes);
       EXPECT_EQ(back.edges, expected.edges);
@@ -244,7 +254,7 @@ TEST_P(ExportTest, AvoidedSystemsOnlyInTheHeader) {
   StarMap starMap = Galaxy();
   const std::string target = dir_.File("map.dot");
   StringOutputBox output;
-  ASSERT_TRUE(ExportGraphViz(starMap, "Alpha", {"Alpha"}, true, target, output).written);
+  ASSERT_TRUE(ExportGraphViz(starMap, rows_, "Alpha", {"Alpha"}, true, target, output).written);
   const std::string text = ReadFile(target);
   EXPECT_EQ(text.find("Alpha"), text.find("Alpha;\r\n"));
   EXPECT_EQ(text.find("Alpha", text.find("Alpha") + 1), std::string::npos);
@@ -253,7 +263,7 @@ TEST_P(ExportTest, AvoidedSystemsOnlyInTheHeader) {
   EXPECT_EQ(back.edges.count({"Sol", "D418"}), 0u);
   EXPECT_EQ(back.nodes.count("D418"), 1u);            // still drawn, with yellow circles
   EXPECT_EQ(back.edges.count({"Sol", "Alphx"}), 1u);  // 1042 of b.db, a.db's row avoided
-  EXPECT_EQ(back.edges.size(), 9u);
+  EXPECT_EQ(back.edges.size(), 10u);
 }
 
 // An existing file is replaced whole and keeps its permissions. A target that cannot be
@@ -265,7 +275,7 @@ TEST_P(ExportTest, ReplacingTheTarget) {
   testing::WriteFile(target, std::string(100000, 'x'));
   ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
   StringOutputBox output;
-  ASSERT_TRUE(ExportGraphViz(starMap, "Sol", {}, false, target, output).written);
+  ASSERT_TRUE(ExportGraphViz(starMap, rows_, "Sol", {}, false, target, output).written);
   EXPECT_EQ(ReadFile(target).rfind("Digraph G {\r\n", 0), 0u);
   EXPECT_EQ(ReadFile(target).find('x'), std::string::npos);
   struct stat st {};
@@ -283,7 +293,7 @@ TEST_P(ExportTest, ReplacingTheTarget) {
     rlimit small = saved;
     if (path == target) small.rlim_cur = 64;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const ExportResult result = ExportGraphViz(starMap, "Sol", {}, true, path, output);
+    const ExportResult result = ExportGraphViz(starMap, rows_, "Sol", {}, true, path, output);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_FALSE(result.written);
     EXPECT_TRUE(result.error.Failed());
@@ -317,10 +327,10 @@ TEST(ExportCliTest, OutputAndExitCodes) {
   const std::vector<Case> cases = {
       {{"range", "--from", "Sol", "--jumps", "1"},
        0,
-       "C417 (C: 417)\nOmega (E: 418)\nAlpha (C: 1040)\nAlpha (B: 1042)\n"},
+       "C417 (C: 417)\nOmega (E: 418)\n (B: 500)\nAlpha (C: 1040)\nAlpha (B: 1042)\n"},
       {{"range", "--avoid", "Alpha", "--from", "Sol", "--all", "--crlf"},
        0,
-       "Sol(0)\r\nAlphx(1)\r\nC417(1)\r\nOmega(1)\r\n"},
+       "Sol(0)\r\n(1)\r\nAlphx(1)\r\nC417(1)\r\nOmega(1)\r\n"},
       {{"range", "--from", "Nowhere"}, 2, ""},
       {{"range", "--from", "Sol", "--jumps", "1000"}, 64, ""},
       {{"range", "--from", "Sol", "--jumps", "-1"}, 64, ""},
@@ -349,7 +359,7 @@ TEST(ExportCliTest, OutputAndExitCodes) {
     }
   }
   EXPECT_FALSE(fs::exists(never));
-  EXPECT_EQ(CheckWithGraphviz(map).edges.size(), 12u);
+  EXPECT_EQ(CheckWithGraphviz(map).edges.size(), 13u);
 }
 
 }  // namespace

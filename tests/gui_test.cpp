@@ -68,7 +68,12 @@ class FakeTurnEntry final : public TurnEntryStore {
     ++d_.fleetQueries;
     return d_.fleets[empire];
   }
-  bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError&) override {
+  bool InsertOrders(std::int32_t empire, const DecideRows& decide,
+                    store::StoreError& err) override {
+    std::vector<std::int32_t> taken;
+    if (d_.highest[empire] > 0) taken.push_back(d_.highest[empire]);
+    const std::vector<OrderRow> rows = decide(taken, err);
+    if (err.Failed()) return false;
     d_.inserted.insert(d_.inserted.end(), rows.begin(), rows.end());
     return true;
   }
@@ -424,6 +429,7 @@ class GuiTest : public QObject {
     QCOMPARE(values.empire, 7);
     QCOMPARE(values.fleet, std::string("70"));
     QCOMPARE(values.startOrder, 1234);
+    QVERIFY(!values.defaultStartOrder);
     QVERIFY(values.strategy == RouteMode::ByFuel);
     QVERIFY(!values.cancelled && !values.convoy && values.survey && !values.backSurvey);
   }
@@ -446,6 +452,30 @@ class GuiTest : public QObject {
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(!dialog.isVisible());
     QVERIFY(dialog.values().cancelled);
+
+    // A computed start past the field's 9999 is not shown cut: the field stays empty, a note
+    // says why and OK waits for a number. Untouched, the computed number is the default.
+    turnData_.highest = {{3, 9995}, {7, 40}};
+    const std::string longName(51, 'n');
+    ConvoyDialog big({3, 7}, longName, turnEntry_);
+    big.show();
+    auto* bigOk = Child<QPushButton>(&big, "okButton");
+    auto* start = Child<QSpinBox>(&big, "startOrderField");
+    QVERIFY(Child<QLabel>(&big, "nameNote")->isVisible());
+    QVERIFY(!bigOk->isEnabled());
+    QVERIFY(start->text().isEmpty());
+    QVERIFY(Child<QLabel>(&big, "startOrderNote")->text().contains("10005"));
+    start->setFocus();
+    QTest::keyClicks(start, "500");
+    QVERIFY(bigOk->isEnabled());
+    QVERIFY(!Child<QLabel>(&big, "startOrderNote")->isVisible());
+    auto* empires = Child<QComboBox>(&big, "empireList");
+    empires->setCurrentIndex(1);
+    emit empires->activated(1);
+    QCOMPARE(start->value(), 50);
+    bigOk->click();
+    QVERIFY(big.values().defaultStartOrder);
+    QCOMPARE(big.values().startOrder, 50);
   }
 };
 

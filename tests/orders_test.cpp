@@ -77,6 +77,12 @@ std::string Codes(const std::vector<OrderRow>& rows) {
   return s;
 }
 
+// Stores rows through the exclusive section, whatever numbers are taken.
+bool Insert(TurnEntryStore& db, const std::vector<OrderRow>& rows, StoreError& err) {
+  return db.InsertOrders(
+      rows.empty() ? 0 : rows.front().empire, [&](const Ints&, StoreError&) { return rows; }, err);
+}
+
 class TurnEntryFormatTest : public ::testing::TestWithParam<FixtureFormat> {};
 
 // Only the empire's positive numbers count; unreadable rows are skipped and counted, and
@@ -122,7 +128,8 @@ TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
 
   const std::string umlauts = std::string(49, 'u') + "\xC3\xA4\xC3\xB6";  // 51 characters
   // A duplicate (empire, number) is the table's business.
-  ASSERT_TRUE(db.InsertOrders(
+  ASSERT_TRUE(Insert(
+      db,
       {{3, "MOVE", 150, "12", "Alpha", "17"}, {-1, "SURV", 160, std::string(60, 'n'), "", umlauts}},
       err))
       << err.reason;
@@ -178,7 +185,7 @@ TEST(TurnEntryDatabaseTest, BadFilesFailCleanlyAndAreNeverWritten) {
     EXPECT_EQ(db.HighestOrderNumber(3, read), 0);
     EXPECT_EQ(read.code, c.code) << read.reason;
     EXPECT_FALSE(db.Check(check));
-    EXPECT_FALSE(db.InsertOrders(kFiveOrders, insert));
+    EXPECT_FALSE(Insert(db, kFiveOrders, insert));
     EXPECT_EQ(insert.code, c.code) << insert.reason;
     EXPECT_NE(insert.reason.find(c.reasonPart), std::string::npos) << insert.reason;
     EXPECT_EQ(std::filesystem::exists(path), existed);
@@ -197,7 +204,8 @@ TEST(TurnEntryDatabaseTest, AStoreThatFailsHalfWayLeavesTheTableAsItWas) {
                         1 + failAt));
     const auto before = ReadRows(path, "Orders");
     StoreError err;
-    EXPECT_FALSE(TurnEntryDatabase(path).InsertOrders(kFiveOrders, err));
+    TurnEntryDatabase db(path);
+    EXPECT_FALSE(Insert(db, kFiveOrders, err));
     EXPECT_NE(err.reason.find("the table is full"), std::string::npos) << err.reason;
     EXPECT_EQ(ReadRows(path, "Orders"), before) << failAt;
   }
@@ -212,7 +220,7 @@ TEST(TurnEntryDatabaseTest, ALockedFileMakesCallsWaitThenFailWithoutWriting) {
     auto writer = Connect(path,
                           "BEGIN IMMEDIATE; INSERT INTO Orders SELECT * FROM Orders; "
                           "UPDATE Orders SET Number = 20 WHERE rowid = 2");
-    EXPECT_FALSE(db.InsertOrders(kFiveOrders, err));
+    EXPECT_FALSE(Insert(db, kFiveOrders, err));
     EXPECT_NE(err.reason.find("locked; another program"), std::string::npos) << err.reason;
     sqlite3_exec(writer.get(), "COMMIT", nullptr, nullptr, nullptr);
   }
@@ -242,32 +250,41 @@ TEST(ConvoySinkTest, SurveyOrders) {
       {false, true, false, false, "MOVE10 WARP20"},  // back-SURV without survey means nothing
   };
   for (const auto& c : cases) {
-    SystemEmpireSet known = {{"Elsewhere", 7}, {"Alpha", 3}};
-    if (c.systemKnown) known.insert({"Alpha", 7});
+    SystemEmpireSet known;
+    known.Insert("Elsewhere", 7);
+    known.Insert("Alpha", 3);
+    if (c.systemKnown) known.Insert("Alpha", 7);
     StringOutputBox box;
     ConvoySink sink(box, 7, 10, "12", c.survey, c.backSurvey);
     sink.Clear();
-    sink.WarpStep("Alpha", "Elsewhere", -4, 'C', c.warpPointKnown ? std::set{3, 7} : std::set{3},
-                  99, known);
+    const std::vector<std::int32_t> empires = c.warpPointKnown ? Ints{3, 7} : Ints{3};
+    sink.WarpStep("Alpha", "Elsewhere", -4, 'C', empires, 99, known);
     EXPECT_EQ(Codes(sink.Orders()), c.codes);
     EXPECT_NE(box.Text().find(", 12, Alpha, -4\r\n"), std::string::npos) << box.Text();
   }
 }
 
-// Records what would be stored; fails when told to.
+// Records what would be stored; holds the numbers "taken" by the empire's orders, and
+// fails when told to.
 class FakeStore final : public TurnEntryStore {
  public:
   std::int32_t HighestOrderNumber(std::int32_t, StoreError&) override { return 0; }
   Ints ListFleets(std::int32_t, StoreError&) override { return {}; }
   bool Check(StoreError&) override { return true; }
-  bool InsertOrders(const std::vector<OrderRow>& rows, StoreError& err) override {
+  bool InsertOrders(std::int32_t, const DecideRows& decide, StoreError& err) override {
     ++calls;
-    if (!failWith.empty()) err = {store::E_FAIL, failWith};
-    if (failWith.empty()) stored = rows;
-    return failWith.empty();
+    if (!failWith.empty()) {
+      err = {store::E_FAIL, failWith};
+      return false;
+    }
+    std::vector<OrderRow> rows = decide(taken, err);
+    if (err.Failed()) return false;
+    stored = std::move(rows);
+    return true;
   }
   int calls = 0;
   std::string failWith;
+  Ints taken;
   std::vector<OrderRow> stored;
 };
 
@@ -278,18 +295,22 @@ class StoreRouteTest : public ::testing::Test {
     testing::WriteEmpireFile(FixtureFormat::Sqlite, path, rows);
     starMap_.databaseFiles = {path};
     StringOutputBox loadText;
-    ASSERT_TRUE(ReadEmpireFiles(starMap_, loadText).ok) << loadText.Text();
+    ASSERT_TRUE(ReadEmpireFiles(starMap_, rows_, loadText).ok) << loadText.Text();
   }
-  StoreRouteResult Run(const std::string& to, const std::string& visit, bool convoy, bool survey,
-                       std::int32_t empire, std::int32_t start, TurnEntryStore& store) {
+  StoreRouteResult Run(const std::string& to, const std::vector<std::string>& stops, bool convoy,
+                       bool survey, std::int32_t empire, std::int32_t start, TurnEntryStore& store,
+                       bool defaultStart = false) {
     ConvoyValues v;
     v.convoy = convoy, v.survey = v.backSurvey = survey, v.empire = empire, v.startOrder = start;
+    v.defaultStartOrder = defaultStart;
     v.fleet = convoy ? "1234" : "12";
     v.name = "Alpha -> Beta";
-    return StoreRoute(starMap_, "Alpha", to, visit, v, store, output_);
+    return StoreRoute(starMap_, planner_, "Alpha", stops, to, v, store, output_);
   }
   TempDir dir_;
   StarMap starMap_;
+  EmpireRowSource rows_;
+  RoutePlanner planner_{rows_};
   StringOutputBox output_;
 };
 
@@ -297,7 +318,7 @@ TEST_F(StoreRouteTest, WorkedExampleIsStoredRowForRowAndLineForLine) {
   Load({{1, 3, "Alpha", "BetaA", 17}, {2, 7, "Gamma", "DeltaB", 30}});
   const std::string path = WriteTurnDb(dir_.File("turn.db"), {Order(7, "MOVE", 90)});
   TurnEntryDatabase db(path);
-  const auto result = Run("Beta", "[none]", false, true, 7, 100, db);
+  const auto result = Run("Beta", {}, false, true, 7, 100, db);
   EXPECT_TRUE(result.stored);
   EXPECT_EQ(result.ordersStored, 5);
   EXPECT_EQ(output_.Text(),
@@ -313,7 +334,7 @@ TEST_F(StoreRouteTest, WorkedExampleIsStoredRowForRowAndLineForLine) {
   }
   // The same jump in Move mode.
   FakeStore store;
-  Run("Beta", "[none]", false, false, 7, 100, store);
+  Run("Beta", {}, false, false, 7, 100, store);
   EXPECT_EQ(output_.Text(), "7, MOVE, 100, 12, Alpha, 17\r\n7, WARP, 110, 12\r\n");
   EXPECT_EQ(store.stored, (std::vector<OrderRow>{{7, "MOVE", 100, "12", "Alpha", "17"},
                                                  {7, "WARP", 110, "12", " ", " "}}));
@@ -322,7 +343,7 @@ TEST_F(StoreRouteTest, WorkedExampleIsStoredRowForRowAndLineForLine) {
 TEST_F(StoreRouteTest, AVisitedSystemDoesNotBreakTheNumbering) {
   Load({{1, 7, "Alpha", "BetaB", 1}, {2, 7, "Beta", "GammaB", 2}, {3, 7, "Alpha", "GammaQ", 3}});
   FakeStore store;
-  EXPECT_TRUE(Run("Gamma", "Beta", false, false, 7, 10, store).stored);
+  EXPECT_TRUE(Run("Gamma", {"Beta"}, false, false, 7, 10, store).stored);
   EXPECT_EQ(output_.Text(),
             "7, MOVE, 10, 12, Alpha, 1\r\n7, WARP, 20, 12\r\n7, MOVE, 30, 12, Beta, 2\r\n"
             "7, WARP, 40, 12\r\n");
@@ -335,21 +356,21 @@ TEST_F(StoreRouteTest, AVisitedSystemDoesNotBreakTheNumbering) {
 TEST_F(StoreRouteTest, OrdersAreStoredAllOrNothing) {
   Load({{1, 3, "Alpha", "BetaA", 17}, {2, 3, "Gamma", "AlphaA", 18}});
   FakeStore store;
-  EXPECT_FALSE(Run("Gamma", "[none]", true, false, 7, 100, store).stored);
+  EXPECT_FALSE(Run("Gamma", {}, true, false, 7, 100, store).stored);
   EXPECT_EQ(output_.Text(),
             "7, CNVR, 100, Alpha -> Beta\r\nSearch terminated. Did not find goal state!\r\n\r\n"
             "7, CNVR, 110, Alpha -> Beta\r\nNo orders were stored.\r\n");
-  EXPECT_FALSE(Run("Beta", "[none]", true, false, 3, 2147483630, store).stored);
+  EXPECT_FALSE(Run("Beta", {}, true, false, 3, 2147483630, store).stored);
   EXPECT_EQ(output_.Text(),
             "3, CNVR, 2147483630, Alpha -> Beta\r\n3, MOVE, 2147483640, 1234, Alpha, 17\r\n"
             "3, WARP, 2147483650, 1234\r\n3, CNVR, 2147483660, Alpha -> Beta\r\n"
             "Could not store the orders: the order numbers would run past 2147483647\r\n");
-  EXPECT_EQ(store.calls, 0);
-  EXPECT_TRUE(Run("Beta", "[none]", false, false, 3, 2147483637, store).stored);
+  EXPECT_TRUE(store.stored.empty());
+  EXPECT_TRUE(Run("Beta", {}, false, false, 3, 2147483637, store).stored);
   EXPECT_EQ(Codes(store.stored), "MOVE2147483637 WARP2147483647");
 
   store.failWith = "turn.db: database is locked";
-  const auto refused = Run("Beta", "[none]", true, false, 3, 10, store);
+  const auto refused = Run("Beta", {}, true, false, 3, 10, store);
   EXPECT_FALSE(refused.stored);
   EXPECT_EQ(refused.storeError.reason, store.failWith);
   EXPECT_EQ(
@@ -358,10 +379,36 @@ TEST_F(StoreRouteTest, OrdersAreStoredAllOrNothing) {
       "3, CNVR, 40, Alpha -> Beta\r\nCould not store the orders: turn.db: database is locked\r\n");
 
   starMap_.databaseFiles.insert(dir_.File("gone.db"));
-  const auto unreadable = Run("Beta", "[none]", false, false, 7, 100, store);
-  EXPECT_TRUE(unreadable.route.error.Failed());
+  const auto unreadable = Run("Beta", {}, false, false, 7, 100, store);
+  EXPECT_TRUE(unreadable.plan.error.Failed());
   EXPECT_EQ(output_.Text(), "failed with hr=-2147467259\r\nNo orders were stored.\r\n");
-  EXPECT_EQ(store.calls, 2);
+  EXPECT_EQ(store.calls, 3);  // never for a route that was not found
+}
+
+// The default start is taken from the numbers the store holds when it stores (another
+// program may have added orders since the dialog showed its number); a start the user gave
+// stores nothing when one of the run's numbers is taken, and says which.
+TEST_F(StoreRouteTest, DefaultStartIsComputedWhenStoringAndGivenStartsMustNotCollide) {
+  Load({{1, 3, "Alpha", "BetaA", 17}});
+  FakeStore store;
+  store.taken = {-5, 100, 230};
+  EXPECT_TRUE(Run("Beta", {}, false, false, 3, 110, store, /*defaultStart=*/true).stored);
+  EXPECT_EQ(Codes(store.stored), "MOVE240 WARP250");
+  EXPECT_EQ(output_.Text(), "3, MOVE, 240, 12, Alpha, 17\r\n3, WARP, 250, 12\r\n");
+  store.taken = {-5};
+  EXPECT_TRUE(Run("Beta", {}, false, false, 3, 110, store, true).stored);
+  EXPECT_EQ(Codes(store.stored), "MOVE10 WARP20");
+
+  store.stored.clear();
+  store.taken = {120, 130, 140};
+  const auto collided = Run("Beta", {}, true, false, 3, 110, store);
+  EXPECT_FALSE(collided.stored);
+  EXPECT_TRUE(store.stored.empty());
+  EXPECT_EQ(output_.Text(),
+            "3, CNVR, 110, Alpha -> Beta\r\n3, MOVE, 120, 1234, Alpha, 17\r\n3, WARP, 130, 1234\r\n"
+            "3, CNVR, 140, Alpha -> Beta\r\nCould not store the orders: empire 3 already has "
+            "orders numbered 120, 130, 140; choose another start order\r\n");
+  EXPECT_TRUE(Run("Beta", {}, true, false, 3, 150, store).stored);
 }
 
 TEST(CliStoreRouteTest, ExitCodesAndNothingStoredOnFailure) {

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <random>
 #include <sstream>
 
+#include "route/ExactHeap.h"
 #include "route/FindRoute.h"
 #include "route/OutputBoxSink.h"
 #include "route/RouteSearch.h"
@@ -39,7 +41,6 @@ struct TestState {
     return true;
   }
   bool ReachesGoal(const TestState& goal) const { return node == goal.node; }
-  bool SameSystem(const TestState& other) const { return node == other.node; }
   float EntryCost() const { return cost; }
   float Estimate() const { return graph->h[node]; }
   std::size_t SystemKey() const { return static_cast<std::size_t>(node); }
@@ -175,6 +176,32 @@ TEST(RouteSearchTest, RandomGraphsTakeTheScanningSearchsPath) {
   EXPECT_GT(found, 150);
 }
 
+// Rebuilding the open list must leave exactly what erase + std::make_heap leaves, ties
+// included (they decide which equally cheap route is found).
+TEST(RouteSearchTest, MakeHeapLikeStdMatchesTheStandardAlgorithm) {
+  struct Entry {
+    float f;
+    int id;
+  };
+  std::mt19937 rng(11);
+  for (int round = 0; round < 3000; ++round) {
+    const int n = std::uniform_int_distribution<int>(0, 300)(rng);
+    std::uniform_int_distribution<int> f(0, round % 2 ? 3 : 1000);
+    std::vector<Entry> heap;
+    for (int i = 0; i < n; ++i) {
+      heap.push_back({static_cast<float>(f(rng)), i});
+      std::push_heap(heap.begin(), heap.end(), [](auto a, auto b) { return a.f > b.f; });
+    }
+    if (!heap.empty()) heap.erase(heap.begin() + std::uniform_int_distribution<int>(0, n - 1)(rng));
+    std::vector<Entry> want = heap;
+    std::make_heap(want.begin(), want.end(), [](auto a, auto b) { return a.f > b.f; });
+    MakeHeapLikeStd(heap.data(), static_cast<std::ptrdiff_t>(heap.size()));
+    ASSERT_TRUE(std::equal(heap.begin(), heap.end(), want.begin(), want.end(),
+                           [](auto a, auto b) { return a.id == b.id; }))
+        << "round " << round;
+  }
+}
+
 // ---- route requests over empire files -----------------------------------------------------
 
 const std::string kNotFound = "Search terminated. Did not find goal state!\r\n\r\n";
@@ -192,9 +219,8 @@ class RecordingSink final : public RouteSink {
   void AppendText(const std::string&) override { calls += " text"; }
   void ReportFailure(const std::string&) override { calls += " failure"; }
   void Clear() override { calls += " clear"; }
-  void SystemStep(std::string name) override { calls += " system " + name; }
-  void WarpStep(std::string system, std::string destination, std::int32_t id, char,
-                const std::set<std::int32_t>&, std::int32_t, const SystemEmpireSet& se) override {
+  void WarpStep(const std::string& system, const std::string& destination, std::int32_t id, char,
+                std::span<const std::int32_t>, std::int32_t, const SystemEmpireSet& se) override {
     systemEmpire = &se;
     calls += fmt::format(" {}>{}#{}", system, destination, id);
   }
@@ -202,8 +228,8 @@ class RecordingSink final : public RouteSink {
 
 class RouteRequestTest : public ::testing::TestWithParam<testing::FixtureFormat> {
  protected:
-  // Empire files from text: rows "empire system destination id" separated by commas,
-  // files by '|', selected in that order.
+  // Empire files from text: rows "empire system destination id" separated by commas
+  // ("~" for an empty destination), files by '|', selected in that order.
   void Files(const std::string& text) {
     starMap.databaseFiles.clear();
     std::istringstream files(text);
@@ -213,6 +239,7 @@ class RouteRequestTest : public ::testing::TestWithParam<testing::FixtureFormat>
       for (testing::EmpireRow r{}; in >> r.empire >> r.system >> r.destination >> r.warpPointId;
            in.ignore(1)) {
         r.column1 = static_cast<std::int32_t>(rows.size()) + 1;
+        if (r.destination == "~") r.destination.clear();
         rows.push_back(r);
       }
       const std::string path = dir.File(fmt::format("f{:04}.db", fileCount++));
@@ -221,36 +248,47 @@ class RouteRequestTest : public ::testing::TestWithParam<testing::FixtureFormat>
     }
   }
 
+  RoutePlan Plan(const std::string& from, const std::string& to, RouteMode mode, bool bothWays,
+                 std::vector<std::string> stops = {}) {
+    return FindRoute(
+        starMap, planner,
+        RouteRequest{from, std::move(stops), to, starMap.avoidSystems, mode, bothWays});
+  }
+
   std::string Report(const std::string& from, const std::string& to, RouteMode mode,
-                     bool bothWays = true, std::optional<std::string> via = std::nullopt) {
+                     bool bothWays = true, std::vector<std::string> stops = {}) {
+    plan = Plan(from, to, mode, bothWays, std::move(stops));
     StringOutputBox output;
     OutputBoxSink sink(output);
-    result = FindRoute(starMap, from, to, via, mode, sink, bothWays);
+    RenderRoute(plan, sink, starMap.systemEmpire);
     return output.Text();
   }
 
   testing::TempDir dir;
   int fileCount = 0;
   StarMap starMap;
-  RouteResult result;
+  EmpireRowSource rows;
+  RoutePlanner planner{rows};
+  RoutePlan plan;
 };
 
 TEST_P(RouteRequestTest, ReportOfAFoundAndAMissingDirection) {
   Files("3 Alpha BetaB 12, 3 Beta GammaD 40, 7 Beta GammaD 40");
   StringOutputBox output;
   output.SetText("old");
-  result = RouteCommand(starMap, "Alpha", {}, {}, {"Beta"}, RouteMode::ByJumps, output);
+  plan = RouteCommand(starMap, planner, "Alpha", {}, {}, {"Beta"}, RouteMode::ByJumps, output);
   EXPECT_EQ(output.Text(), "not all selected.");
   EXPECT_EQ(starMap.avoidSystems, (std::set<std::string>{"Beta"}));
-  EXPECT_FALSE(result.AllFound());
+  EXPECT_FALSE(plan.AllFound());
   for (const auto& visit : {std::optional<std::string>("[none]"), std::optional<std::string>()}) {
-    result = RouteCommand(starMap, "Alpha", "Gamma", visit, {}, RouteMode::ByJumps, output);
+    plan = RouteCommand(starMap, planner, "Alpha", "Gamma", visit, {}, RouteMode::ByJumps, output);
     EXPECT_EQ(output.Text(),
               "Alpha -> Gamma\r\n\r\nAlpha -> Beta WP: 12 (B) (3)   2\r\n"
               "Beta -> Gamma WP: 40 (D) (3, 7)   11\r\n" +
                   Costs(2, 6, 11) + "Gamma -> Alpha\r\n\r\n" + kNotFound);
-    EXPECT_EQ(result.directions, 2);
-    EXPECT_EQ(result.directionsFound, 1);
+    ASSERT_EQ(plan.directions.size(), 2u);
+    EXPECT_TRUE(plan.directions[0].Found());
+    EXPECT_FALSE(plan.directions[1].Found());
   }
 }
 
@@ -279,27 +317,26 @@ TEST_P(RouteRequestTest, ByFuelTakesTheCheapestRouteNotTheOneFoundFirst) {
 
 TEST_P(RouteRequestTest, VisitSystemBothWaysAndASecondLegThatFails) {
   Files("1 A BA 1, 1 B CB 2, 1 C BA 3, 1 B AC 4");
-  EXPECT_EQ(Report("A", "C", RouteMode::ByJumps, true, "B"),
+  EXPECT_EQ(Report("A", "C", RouteMode::ByJumps, true, {"B"}),
             "A -> C via B\r\n\r\nA -> B WP: 1 (A) (1)   1\r\nB -> C WP: 2 (B) (1)   3\r\n" +
                 Costs(2, 3, 3) +
                 "C -> A via B\r\n\r\nC -> B WP: 3 (A) (1)   1\r\nB -> A WP: 4 (C) (1)   5\r\n" +
                 Costs(2, 4, 5));
-  EXPECT_TRUE(result.AllFound());
+  EXPECT_TRUE(plan.AllFound());
   // Leg 2 from the destination to itself cannot succeed.
-  EXPECT_EQ(Report("A", "C", RouteMode::ByJumps, true, "C"),
+  EXPECT_EQ(Report("A", "C", RouteMode::ByJumps, true, {"C"}),
             "A -> C via C\r\n\r\nA -> B WP: 1 (A) (1)   1\r\nB -> C WP: 2 (B) (1)   3\r\n" +
                 kNotFound + "C -> A via C\r\n\r\n" + kNotFound);
-  EXPECT_EQ(result.directionsFound, 0);
+  EXPECT_FALSE(plan.directions[0].Found());
   // Sinks that show only some of the calls (the convoy orders) rely on this split.
-  starMap.systemEmpire = {{"A", 1}};
   RecordingSink sink;
-  FindRoute(starMap, "A", "C", "C", RouteMode::ByJumps, sink, false);
+  RenderRoute(Plan("A", "C", RouteMode::ByJumps, false, {"C"}), sink, starMap.systemEmpire);
   EXPECT_EQ(sink.calls, " clear text A>B#1 B>C#2 failure");
   EXPECT_EQ(sink.systemEmpire, &starMap.systemEmpire);
 }
 
 TEST_P(RouteRequestTest, AnyUnsurveyedSystemAndXNames) {
-  Files("1 A BA 1, 1 B ?QA 2, 1 E B 3");
+  Files("1 A BA 1, 1 B ?QA 2, 1 E ~ 3, 1 F B 4");
   const std::string jumps = "A -> B WP: 1 (A) (1)   1\r\nB -> XQ WP: 2 (A) (1)   2\r\n";
   EXPECT_EQ(Report("A", "XX", RouteMode::ByJumps),
             "A -> XX\r\n\r\n" + jumps + Costs(2, 2, 2) + "XX -> A\r\n\r\n" + kNotFound);
@@ -308,8 +345,11 @@ TEST_P(RouteRequestTest, AnyUnsurveyedSystemAndXNames) {
   // Already unsurveyed: a trip of no jumps.
   EXPECT_EQ(Report("XQ", "XX", RouteMode::ByFuel),
             "XQ -> XX\r\n\r\n" + Costs(0, 0, 0) + "XX -> XQ\r\n\r\n" + kNotFound);
-  // E's only row has no destination name: it is no way out of E.
+  // E's only row has no destination: it is no way out of E. F's leads to the system named
+  // "" (its one character is the class letter).
   EXPECT_EQ(Report("E", "XX", RouteMode::ByJumps, false), "E -> XX\r\n\r\n" + Costs(0, 0, 0));
+  EXPECT_EQ(Report("F", "XX", RouteMode::ByJumps, false),
+            "F -> XX\r\n\r\nF ->  WP: 4 (B) (1)   2\r\n" + Costs(1, 2, 2));
 }
 
 TEST_P(RouteRequestTest, GraphRules) {
@@ -330,6 +370,7 @@ TEST_P(RouteRequestTest, GraphRules) {
       {"names differ in case", "1 Alpha betaA 1, 1 Beta GammaA 2", "Alpha", "Gamma", "", "none"},
       {"a warp point back into its own system", "1 A AA 1", "A", "A", "", "A>A#1"},
       {"later files add routes", "1 A BA 1 | 2 B CA 2", "A", "C", "", "A>B#1 B>C#2"},
+      {"one character leads to the empty name", "1 A C 1, 1 A ~ 2", "A", "", "", "A>#1"},
       // A letter below 'A' costs nothing by class (not less than nothing), so the direct
       // warp point, found first at the same cost, stays.
       {"class below A is free", "1 A B! 1, 1 B CB 2, 1 A CB 3", "A", "C", "", "A>C#3",
@@ -343,10 +384,11 @@ TEST_P(RouteRequestTest, GraphRules) {
     starMap.avoidSystems.clear();
     if (!c.avoid.empty()) starMap.avoidSystems.insert(c.avoid);
     RecordingSink sink;
-    result = FindRoute(starMap, c.from, c.to, std::nullopt, c.mode, sink, false);
+    plan = Plan(c.from, c.to, c.mode, false);
+    RenderRoute(plan, sink, starMap.systemEmpire);
     EXPECT_EQ(sink.calls,
               c.jumps == "none" ? " clear text failure" : " clear text " + c.jumps + " text text");
-    EXPECT_EQ(result.AllFound(), c.jumps != "none");
+    EXPECT_EQ(plan.AllFound(), c.jumps != "none");
   }
 }
 
@@ -374,6 +416,23 @@ TEST_P(RouteRequestTest, EveryClassLetterCostsItsTableValue) {
   Files(rows);
   // Class points: 1 + ... + 17 for A to Q, 33 for 'a', nothing for '!'.
   EXPECT_EQ(Report("S0", "S19", RouteMode::ByClass, false), want + Costs(19, 186, 652));
+}
+
+// The graph is kept while its files and avoid set stay the same, and a file that changed is
+// read again (or fails the request, never answered from the older reading).
+TEST_P(RouteRequestTest, GraphIsReusedUntilAFileOrTheAvoidSetChanges) {
+  Files("1 A BA 1");
+  store::StoreError err;
+  const auto first = planner.Graph(starMap.databaseFiles, {}, err);
+  EXPECT_EQ(planner.Graph(starMap.databaseFiles, {}, err), first);
+  EXPECT_NE(planner.Graph(starMap.databaseFiles, {"B"}, err), first);
+  const std::string path = *starMap.databaseFiles.begin();
+  std::filesystem::remove(path);
+  testing::WriteEmpireFile(GetParam(), path, {{1, 1, "A", "CA", 2}});
+  EXPECT_NE(Report("A", "C", RouteMode::ByJumps, false).find("A -> C WP: 2"), std::string::npos);
+  testing::WriteFile(path, "no longer a database");
+  EXPECT_EQ(Report("A", "C", RouteMode::ByJumps, false), "failed with hr=-2147467259");
+  EXPECT_EQ(plan.error.code, store::E_FAIL);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RouteRequestTest,
