@@ -305,7 +305,11 @@ class StoreRouteTest : public ::testing::Test {
     v.defaultStartOrder = defaultStart;
     v.fleet = convoy ? "1234" : "12";
     v.name = "Alpha -> Beta";
-    return StoreRoute(starMap_, planner_, "Alpha", stops, to, v, store, output_);
+    RouteRequest request;
+    request.from = "Alpha";
+    request.stops = stops;
+    request.to = to;
+    return StoreRoute(starMap_, planner_, request, v, store, output_);
   }
   TempDir dir_;
   StarMap starMap_;

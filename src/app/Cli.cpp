@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "route/FindRoute.h"
+
 namespace lanewright::cli {
 namespace {
 
@@ -72,6 +74,15 @@ SystemLists LoadForCommand(const std::vector<std::string>& files, Context& conte
 void RequireKnownName(const std::string& option, const std::string& name, bool known) {
   if (!known)
     throw DataError(fmt::format("{} \"{}\" is not a system of the loaded files", option, name));
+}
+
+std::vector<std::string> StopsFromOptions(const std::vector<std::string>& via,
+                                          const SystemLists& lists) {
+  std::string problem;
+  const auto stops = StopsFromList(via, problem);
+  if (!stops) throw UsageError(problem);
+  for (const auto& stop : *stops) RequireKnownName("--via", stop, lists.InVisit(stop));
+  return *stops;
 }
 
 CLI::Option* AddModeOption(CLI::App* cmd, std::string& by, const std::string& help) {

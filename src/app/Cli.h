@@ -69,6 +69,11 @@ void AddExportDotCommand(CLI::App& app, Context& context);
 void AddStoreRouteCommand(CLI::App& app, Context& context);
 void AddInitTurnDbCommand(CLI::App& app, Context& context);
 
+// The stops of --via options given (each a known name or "[none]"); throws UsageError for
+// "[none]" among names or too many stops, DataError for an unknown name.
+std::vector<std::string> StopsFromOptions(const std::vector<std::string>& via,
+                                          const SystemLists& lists);
+
 // Adds "--by jumps|class|fuel" to cmd.
 CLI::Option* AddModeOption(CLI::App* cmd, std::string& by, const std::string& help);
 

@@ -14,8 +14,9 @@ namespace lanewright::cli {
 namespace {
 
 struct StoreRouteOptions {
-  std::string from, to, via;
-  std::vector<std::string> avoid;
+  std::string from, to;
+  std::vector<std::string> via, avoid;
+  bool bestOrder = false;
   std::int32_t empire = 0;
   std::string convoyName, moveFleet, surveyFleet, backSurveyFleet;
   std::int32_t startOrder = 0;
@@ -51,8 +52,12 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
   cmd->add_option("--from", opts->from, "start system")->required();
   cmd->add_option("--to", opts->to, "destination system, an X-name or XX (any unsurveyed system)")
       ->required();
-  CLI::Option* viaOption =
-      cmd->add_option("--via", opts->via, "system to visit on the way; [none] for none");
+  cmd->add_option("--via", opts->via,
+                  "system to visit on the way, repeatable (visited in the order given); "
+                  "[none] for none")
+      ->allow_extra_args(false);
+  cmd->add_flag("--best-order", opts->bestOrder,
+                "visit the --via systems in the order that makes the trip cheapest");
   cmd->add_option("--avoid", opts->avoid, "system to avoid (repeatable)")->allow_extra_args(false);
   cmd->add_option("--empire", opts->empire, "the empire that gives the orders")->required();
   auto* mode = cmd->add_option_group("mode", "who moves (default: a convoy named \"FROM -> TO\")");
@@ -74,15 +79,15 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
                   "folder)");
   cmd->add_option("FILE", opts->files, "empire database files")->required();
 
-  cmd->callback([&context, opts, viaOption, convoy, move, survey, backSurvey, start] {
+  cmd->callback([&context, opts, convoy, move, survey, backSurvey, start] {
     const SystemLists lists = LoadForCommand(opts->files, context);
     RequireKnownName("--from", opts->from, lists.InFrom(opts->from));
     RequireKnownName("--to", opts->to, lists.InTo(opts->to));
-    std::optional<std::string> visit;
-    if (viaOption->count() > 0) {
-      RequireKnownName("--via", opts->via, lists.InVisit(opts->via));
-      visit = opts->via;
-    }
+    RouteRequest request;
+    request.from = opts->from;
+    request.stops = StopsFromOptions(opts->via, lists);
+    request.to = opts->to;
+    request.bestOrder = opts->bestOrder;
     StarMap& starMap = context.starMap;
     if (starMap.empires.count(opts->empire) == 0)
       throw DataError(
@@ -124,9 +129,10 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
 
     RoutePlanner planner(context.rows);
     StringOutputBox output;
-    const StoreRouteResult result = StoreRoute(starMap, planner, opts->from, StopsFromVisit(visit),
-                                               opts->to, values, db, output);
+    const StoreRouteResult result = StoreRoute(starMap, planner, request, values, db, output);
     PrintOutput(output.Text(), context.common);
+    if (!result.plan.directions.empty() && result.plan.directions[0].orderNotProvenBest)
+      Complain("the order of the stops is not proven best");
     context.outcome = OutcomeOf(result.plan);
     if (result.plan.error.Failed()) {
       Complain(result.plan.error.reason);

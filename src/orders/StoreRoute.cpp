@@ -54,15 +54,15 @@ std::string DefaultConvoyName(const std::string& from, const std::string& to) {
   return from + " -> " + to;
 }
 
-StoreRouteResult StoreRoute(const StarMap& starMap, RoutePlanner& planner, const std::string& from,
-                            const std::vector<std::string>& stops, const std::string& to,
+StoreRouteResult StoreRoute(const StarMap& starMap, RoutePlanner& planner, RouteRequest request,
                             const ConvoyValues& values, TurnEntryStore& turnEntry,
                             OutputBox& output) {
   StoreRouteResult result;
   if (values.cancelled) return result;
-  result.plan = FindRoute(starMap, planner,
-                          RouteRequest{from, stops, to, starMap.avoidSystems, values.strategy,
-                                       /*bothWays=*/false});
+  request.avoid = starMap.avoidSystems;
+  request.mode = values.strategy;
+  request.bothWays = false;
+  result.plan = FindRoute(starMap, planner, request);
   result.firstOrder = values.startOrder;
 
   // Half a route's orders would send the fleet somewhere and leave it there: all or nothing.

@@ -49,13 +49,13 @@ struct StoreRouteResult {
   store::StoreError storeError;  // the turn entry database could not be written
 };
 
-// Steps after the dialog closed with OK: the route from -> to through stops is searched one
-// way, its orders are generated with a ConvoySink into output and, when the route was found,
-// stored in one transaction into turnEntry. Nothing is stored otherwise, and the output says
-// so. A start order given by the user that collides with an order of the empire stores
-// nothing and names the taken numbers.
-StoreRouteResult StoreRoute(const StarMap& starMap, RoutePlanner& planner, const std::string& from,
-                            const std::vector<std::string>& stops, const std::string& to,
+// Steps after the dialog closed with OK: the route of request (from -> to through its stops,
+// avoiding starMap.avoidSystems) is searched one way in the dialog's strategy, its orders are
+// generated with a ConvoySink into output and, when the route was found, stored in one
+// transaction into turnEntry. Nothing is stored otherwise, and the output says so. A start
+// order given by the user that collides with an order of the empire stores nothing and names
+// the taken numbers.
+StoreRouteResult StoreRoute(const StarMap& starMap, RoutePlanner& planner, RouteRequest request,
                             const ConvoyValues& values, TurnEntryStore& turnEntry,
                             OutputBox& output);
 

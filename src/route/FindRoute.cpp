@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "route/OutputBoxSink.h"
 
 namespace lanewright {
@@ -9,12 +11,14 @@ namespace {
 
 constexpr const char* kSeparator = "==========================================================\r\n";
 constexpr const char* kNotFound = "Search terminated. Did not find goal state!\r\n\r\n";
+constexpr const char* kNotProvenBest = " (order not proven best)";
 
 std::string Header(const RouteDirection& direction) {
   if (direction.stops.empty())
     return fmt::format("{} -> {}\r\n\r\n", direction.start, direction.goal);
-  return fmt::format("{} -> {} via {}\r\n\r\n", direction.start, direction.goal,
-                     fmt::join(direction.stops, ", "));
+  return fmt::format("{} -> {} via {}{}\r\n\r\n", direction.start, direction.goal,
+                     fmt::join(direction.stops, ", "),
+                     direction.orderNotProvenBest ? kNotProvenBest : "");
 }
 
 }  // namespace
@@ -75,6 +79,20 @@ void RenderRoute(const RoutePlan& plan, RouteSink& sink, const SystemEmpireSet& 
 std::vector<std::string> StopsFromVisit(const std::optional<std::string>& visit) {
   if (!visit || *visit == kNoVisit) return {};
   return {*visit};
+}
+
+std::optional<std::vector<std::string>> StopsFromList(const std::vector<std::string>& names,
+                                                      std::string& problem) {
+  if (names.size() == 1 && names.front() == kNoVisit) return std::vector<std::string>{};
+  if (std::find(names.begin(), names.end(), kNoVisit) != names.end()) {
+    problem = fmt::format("{} means no stop and cannot be one of several", kNoVisit);
+    return std::nullopt;
+  }
+  if (names.size() > kMaxStops) {
+    problem = fmt::format("at most {} stops", kMaxStops);
+    return std::nullopt;
+  }
+  return names;
 }
 
 RoutePlan RouteCommand(StarMap& starMap, RoutePlanner& planner,

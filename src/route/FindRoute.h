@@ -9,6 +9,7 @@
 #include "route/RouteGraph.h"
 #include "route/RoutePlan.h"
 #include "route/RouteSink.h"
+#include "route/StopOrder.h"
 #include "starmap/EmpireRows.h"
 #include "starmap/OutputBox.h"
 #include "starmap/StarMap.h"
@@ -46,6 +47,11 @@ void RenderRoute(const RoutePlan& plan, RouteSink& sink, const SystemEmpireSet& 
 
 // The stops a Visit selection means: none for no selection and for "[none]".
 std::vector<std::string> StopsFromVisit(const std::optional<std::string>& visit);
+
+// The stops of systems given one by one (the command line's --via): "[none]" alone means
+// none. Nothing, with problem saying why, for "[none]" among names or more than kMaxStops.
+std::optional<std::vector<std::string>> StopsFromList(const std::vector<std::string>& names,
+                                                      std::string& problem);
 
 // The work behind the three route buttons: avoidSystems becomes avoidSelection; without a
 // from or to the output box says "not all selected." (and nothing is searched); otherwise the

@@ -5,6 +5,7 @@
 
 #include "route/RouteCosts.h"
 #include "route/RouteState.h"
+#include "route/StopOrder.h"
 #include "starmap/StarMap.h"
 
 namespace lanewright {
@@ -59,11 +60,20 @@ void TakePath(RouteSearch<RouteState>& search, const WarpNetwork& graph, RouteTo
 
 RouteDirection RunDirection(const WarpNetwork& graph, const RouteContext& context,
                             RequestNames& names, const std::string& start, const std::string& goal,
-                            std::vector<std::string> stops) {
+                            std::vector<std::string> stops, const RouteRequest& request) {
   RouteDirection direction;
   direction.start = start;
   direction.goal = goal;
-  direction.stops = std::move(stops);
+  // Each direction is ordered on its own: warp points are one-way, so the way back may
+  // prefer another order.
+  if (request.bestOrder && stops.size() >= 2) {
+    const StopOrder order = BestStopOrder(graph, request.mode, start, stops, goal);
+    if (order.found) {
+      for (const std::size_t index : order.order) direction.stops.push_back(stops[index]);
+      direction.orderNotProvenBest = !order.proven;
+    }
+  }
+  if (direction.stops.empty()) direction.stops = std::move(stops);
   RouteSearch<RouteState> search;
   std::vector<std::string> points;
   points.push_back(start);
@@ -92,10 +102,11 @@ RoutePlan PlanRoute(const WarpNetwork& graph, const RouteRequest& request) {
   context.cost = JumpCostTable(request.mode);
   context.anyUnsurveyed = names.Id(kAnyUnsurveyed);
   plan.directions.push_back(
-      RunDirection(graph, context, names, request.from, request.to, request.stops));
+      RunDirection(graph, context, names, request.from, request.to, request.stops, request));
   if (request.bothWays) {
     plan.directions.push_back(RunDirection(graph, context, names, request.to, request.from,
-                                           {request.stops.rbegin(), request.stops.rend()}));
+                                           {request.stops.rbegin(), request.stops.rend()},
+                                           request));
   }
   return plan;
 }

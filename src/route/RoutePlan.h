@@ -21,6 +21,8 @@ struct RouteRequest {
   std::set<std::string> avoid;
   RouteMode mode = RouteMode::ByJumps;
   bool bothWays = true;
+  // Visit the stops in the order that makes each direction cheapest (see BestStopOrder).
+  bool bestOrder = false;
 };
 
 // One jump of a found route, as the reports and the orders need it.
@@ -50,7 +52,8 @@ struct RouteLeg {
 // the direction and is the last one.
 struct RouteDirection {
   std::string start, goal;
-  std::vector<std::string> stops;  // in the order travelled
+  std::vector<std::string> stops;   // in the order travelled
+  bool orderNotProvenBest = false;  // a best order asked for, found by the heuristic
   std::vector<RouteLeg> legs;
   RouteTotals totals;  // over every jump of the direction
   bool Found() const {

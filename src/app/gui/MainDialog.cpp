@@ -391,8 +391,11 @@ void MainDialog::StoreRoute() {
   StoreRouteResult result;
   {
     WaitCursor wait;
-    result = lanewright::StoreRoute(starMap_, planner_, *from, StopsFromVisit(visit), *to, values,
-                                    *turnEntry, *output_);
+    RouteRequest request;
+    request.from = *from;
+    request.stops = StopsFromVisit(visit);
+    request.to = *to;
+    result = lanewright::StoreRoute(starMap_, planner_, request, values, *turnEntry, *output_);
   }
   if (result.plan.error.Failed()) {
     ShowStatus(QStringLiteral("No orders were stored: could not read the empire files: %1")
