@@ -159,6 +159,9 @@ bool PutValue(std::string& out, MdbHandle* mdb, MdbColumn* col, int start, int s
       }
       GCharPtr text(mdb_col_to_string(mdb, mdb->pg_buf, start, col->col_type, size));
       const char* s = text ? text.get() : "";
+      // A text ends at its first NUL, as a zero-terminated field holds it: libmdb turns a
+      // stored U+0000 (or a zero code-page byte) into a NUL in the string it returns, and
+      // nothing after it goes out, so no NUL reaches a name, a report or a file.
       PutBytes(out, s, std::strlen(s));
       return true;
     }
@@ -189,6 +192,7 @@ class ChildReader {
     // libmdb reads the list of tables as far as it can and stops quietly at damage; check it
     // whole, so that a damaged list is not mistaken for a missing table.
     if (const std::string why = CheckCatalog(mdb.get()); !why.empty()) return Damaged(why);
+    if (const std::string why = CheckFileEnd(mdb.get()); !why.empty()) return Damaged(why);
 
     MdbCatalogEntry* entry = nullptr;
     for (guint i = 0; i < mdb->catalog->len && !entry; ++i) {
@@ -271,6 +275,14 @@ class ChildReader {
     return jetcheck::CheckFileSize(static_cast<std::uint64_t>(st.st_size), mdb->fmt->pg_size);
   }
 
+  // Pages as libmdb reads them (decrypted, when the file is encrypted), into its alternate
+  // page buffer so that the page its own row functions work on stays put.
+  static jetcheck::PageSource PagesOf(MdbHandle* mdb) {
+    return [mdb](std::uint32_t page) -> const std::uint8_t* {
+      return mdb_read_alt_pg(mdb, page) == mdb->fmt->pg_size ? mdb->alt_pg_buf : nullptr;
+    };
+  }
+
   // The name of each table by the page of its definition, for saying whose page a stray
   // page is.
   static jetcheck::TableNames NamesOf(MdbHandle* mdb) {
@@ -287,13 +299,8 @@ class ChildReader {
 
   std::string CheckStorage(MdbHandle* mdb, guint32 tdefPage, const std::string& name,
                            jetcheck::TableStorage& storage) {
-    const long pageSize = mdb->fmt->pg_size;
-    // libmdb's alternate page buffer, which it also decrypts pages into.
-    const jetcheck::PageSource source = [mdb, pageSize](std::uint32_t page) {
-      return mdb_read_alt_pg(mdb, page) == pageSize ? mdb->alt_pg_buf : nullptr;
-    };
     return jetcheck::CheckTableStorage(FormatOf(mdb), static_cast<std::uint32_t>(pageCount_),
-                                       tdefPage, name, source, NamesOf(mdb), storage);
+                                       tdefPage, name, PagesOf(mdb), NamesOf(mdb), storage);
   }
 
   // Walks the catalog's own pages and rows as a table is walked. Its row count is left
@@ -319,6 +326,22 @@ class ChildReader {
                        return std::string();
                      });
     return why.empty() ? why : "the list of tables: " + why;
+  }
+
+  // A file cut at a whole page is told by the tables whose pages it lost, whichever table
+  // was asked for: no answer comes from part of a file.
+  std::string CheckFileEnd(MdbHandle* mdb) {
+    const jetcheck::PageSource source = PagesOf(mdb);
+    for (guint i = 0; i < mdb->catalog->len; ++i) {
+      auto* e = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+      if (!e || e->object_type != MDB_TABLE) continue;
+      const std::string name(e->object_name, ::strnlen(e->object_name, sizeof e->object_name));
+      std::string why =
+          jetcheck::CheckTableEnd(FormatOf(mdb), static_cast<std::uint32_t>(pageCount_),
+                                  static_cast<std::uint32_t>(e->table_pg), name, source);
+      if (!why.empty()) return why;
+    }
+    return {};
   }
 
   bool SendColumns(MdbTableDef* def) {

@@ -70,66 +70,100 @@ std::string ReadSlots(const PageFormat& f, const std::uint8_t* page, std::uint32
   return {};
 }
 
-// The bytes of one row, found by its row pointer (page << 8 | row), copied out of the page.
-std::string FetchRow(const PageFormat& f, std::uint32_t pageCount, std::uint32_t pointer,
-                     const PageSource& source, std::vector<std::uint8_t>& row) {
-  const std::uint32_t number = pointer >> 8;
-  const std::uint32_t index = pointer & 0xFF;
-  if (number == 0 || number >= pageCount)
-    return fmt::format("it lies on page {}, past the end of the file (truncated?)", number);
-  const std::uint8_t* page = source(number);
-  if (!page) return fmt::format("page {} cannot be read", number);
-  if (const std::string what = NotADataPage(page, number); !what.empty())
-    return fmt::format("it lies on page {}, which {}", number, what);
-  std::vector<RowSlot> slots;
-  if (std::string why = ReadSlots(f, page, number, slots); !why.empty()) return why;
-  if (index >= slots.size() || slots[index].deleted)
-    return fmt::format("page {} has no row {}", number, index);
-  row.assign(page + slots[index].start, page + slots[index].start + slots[index].length);
-  return {};
-}
+// Finds the pages a table's definition names as its own. Remembers whether what stopped
+// it lies past the end of the file, which makes the whole file damaged, not only the table.
+class PageList {
+ public:
+  PageList(const PageFormat& f, std::uint32_t pageCount, const PageSource& source)
+      : f_(f), pageCount_(pageCount), source_(source) {}
 
-// The pages a usage map names, ascending. Two kinds exist: a bitmap kept in the row itself
-// over pages from a start page on, and a list of bitmap pages covering the whole file.
-std::string DecodeUsageMap(const PageFormat& f, std::uint32_t pageCount,
-                           const std::vector<std::uint8_t>& map, const PageSource& source,
-                           std::vector<std::uint32_t>& pages) {
-  auto pastEnd = [&](std::uint64_t page) {
-    return fmt::format("it names page {}, but the file ends after page {} (truncated?)", page,
-                       pageCount - 1);
-  };
-  pages.clear();
-  if (map.empty()) return "it is empty";
-  if (map[0] == 0) {
-    if (map.size() < 5) return "it is too short";
-    const std::uint64_t first = Get32(map.data() + 1);
-    for (std::size_t i = 0; i < (map.size() - 5) * 8; ++i) {
-      if (!((map[5 + i / 8] >> (i % 8)) & 1)) continue;
-      if (first + i >= pageCount) return pastEnd(first + i);
-      pages.push_back(static_cast<std::uint32_t>(first + i));
+  bool cut() const { return cut_; }
+
+  // Reads the definition on tdefPage and decodes its owned-pages map.
+  std::string Read(std::uint32_t tdefPage, const std::string& table, TableStorage& storage) {
+    storage = {};
+    if (tdefPage == 0 || tdefPage >= pageCount_) {
+      const std::string where =
+          fmt::format("the definition of table {} is on page {}", Quoted(table), tdefPage);
+      return tdefPage == 0 ? where : PastEnd(where);
+    }
+    const std::uint8_t* tdef = source_(tdefPage);
+    if (!tdef) return fmt::format("page {} cannot be read", tdefPage);
+    if (tdef[0] != kPageTdef || tdef[1] != 0x01)
+      return fmt::format("the definition of table {} on page {} is no table definition",
+                         Quoted(table), tdefPage);
+    storage.declaredRows = Get32(tdef + f_.tdefNumRows);
+    std::vector<std::uint8_t> map;
+    std::string why = FetchRow(Get32(tdef + f_.tdefOwnedMap), map);
+    if (why.empty()) why = DecodeMap(map, storage.pages);
+    return why.empty() ? why : fmt::format("the page map of table {}: {}", Quoted(table), why);
+  }
+
+ private:
+  std::string PastEnd(const std::string& what) {
+    cut_ = true;
+    return fmt::format("{}, but the file ends after page {} (truncated?)", what, pageCount_ - 1);
+  }
+
+  // The bytes of one row, found by its row pointer (page << 8 | row).
+  std::string FetchRow(std::uint32_t pointer, std::vector<std::uint8_t>& row) {
+    const std::uint32_t number = pointer >> 8;
+    const std::uint32_t index = pointer & 0xFF;
+    if (number == 0) return "it is on page 0";
+    if (number >= pageCount_) return PastEnd(fmt::format("it is on page {}", number));
+    const std::uint8_t* page = source_(number);
+    if (!page) return fmt::format("page {} cannot be read", number);
+    if (const std::string what = NotADataPage(page, number); !what.empty())
+      return fmt::format("it is on page {}, which {}", number, what);
+    std::vector<RowSlot> slots;
+    if (std::string why = ReadSlots(f_, page, number, slots); !why.empty()) return why;
+    if (index >= slots.size() || slots[index].deleted)
+      return fmt::format("page {} has no row {}", number, index);
+    row.assign(page + slots[index].start, page + slots[index].start + slots[index].length);
+    return {};
+  }
+
+  // Two kinds of map exist: a bitmap kept in the row itself over pages from a start page
+  // on, and a list of bitmap pages that together cover the whole file.
+  std::string DecodeMap(const std::vector<std::uint8_t>& map, std::vector<std::uint32_t>& pages) {
+    auto names = [&](std::uint64_t page) {
+      if (page >= pageCount_) return PastEnd(fmt::format("it names page {}", page));
+      pages.push_back(static_cast<std::uint32_t>(page));
+      return std::string();
+    };
+    if (map.empty()) return "it is empty";
+    if (map[0] == 0) {
+      if (map.size() < 5) return "it is too short";
+      const std::uint64_t first = Get32(map.data() + 1);
+      for (std::size_t i = 0; i < (map.size() - 5) * 8; ++i)
+        if ((map[5 + i / 8] >> (i % 8)) & 1)
+          if (std::string why = names(first + i); !why.empty()) return why;
+      return {};
+    }
+    if (map[0] != 1) return fmt::format("it is of unknown kind {}", map[0]);
+    const std::uint64_t perBitmap = (std::uint64_t{f_.pageSize} - 4) * 8;
+    std::vector<std::uint8_t> bitmap;
+    for (std::size_t k = 0; 1 + 4 * (k + 1) <= map.size(); ++k) {
+      const std::uint32_t at = Get32(map.data() + 1 + 4 * k);
+      if (at == 0) continue;
+      if (at >= pageCount_) return PastEnd(fmt::format("it names bitmap page {}", at));
+      const std::uint8_t* page = source_(at);
+      if (!page) return fmt::format("page {} cannot be read", at);
+      if (page[0] != kPageBitmap || page[1] != 0x01)
+        return fmt::format("it names page {} as a page usage bitmap, but it is none", at);
+      bitmap.assign(page + 4, page + f_.pageSize);
+      for (std::uint64_t i = 0; i < perBitmap; ++i)
+        if ((bitmap[i / 8] >> (i % 8)) & 1)
+          if (std::string why = names(k * perBitmap + i); !why.empty()) return why;
     }
     return {};
   }
-  if (map[0] != 1) return fmt::format("it is of unknown kind {}", map[0]);
-  const std::uint64_t perBitmap = (std::uint64_t{f.pageSize} - 4) * 8;
-  std::vector<std::uint8_t> bitmap;
-  for (std::size_t k = 0; 1 + 4 * (k + 1) <= map.size(); ++k) {
-    const std::uint32_t at = Get32(map.data() + 1 + 4 * k);
-    if (at == 0) continue;
-    if (at >= pageCount) return pastEnd(at);
-    const std::uint8_t* page = source(at);
-    if (!page) return fmt::format("page {} cannot be read", at);
-    if (page[0] != kPageBitmap || page[1] != 0x01)
-      return fmt::format("it names page {} as a page usage bitmap, but it is none", at);
-    bitmap.assign(page + 4, page + f.pageSize);
-    for (std::uint64_t i = 0; i < perBitmap; ++i) {
-      if (!((bitmap[i / 8] >> (i % 8)) & 1)) continue;
-      if (k * perBitmap + i >= pageCount) return pastEnd(k * perBitmap + i);
-      pages.push_back(static_cast<std::uint32_t>(k * perBitmap + i));
-    }
-  }
-  return {};
-}
+
+  const PageFormat& f_;
+  std::uint32_t pageCount_;
+  const PageSource& source_;
+  bool cut_ = false;
+};
 
 }  // namespace
 
@@ -170,32 +204,26 @@ std::string CheckTableStorage(const PageFormat& format, std::uint32_t pageCount,
                               std::uint32_t tdefPage, const std::string& table,
                               const PageSource& source, const TableNames& names,
                               TableStorage& storage) {
-  storage = {};
-  if (tdefPage == 0 || tdefPage >= pageCount)
-    return fmt::format("the definition of table {} lies past the end of the file (truncated?)",
-                       Quoted(table));
-  const std::uint8_t* tdef = source(tdefPage);
-  if (!tdef) return fmt::format("page {} cannot be read", tdefPage);
-  if (tdef[0] != kPageTdef)
-    return fmt::format("the definition of table {} on page {} is no table definition",
-                       Quoted(table), tdefPage);
-  storage.declaredRows = Get32(tdef + format.tdefNumRows);
-  const std::uint32_t mapPointer = Get32(tdef + format.tdefOwnedMap);
-
-  std::vector<std::uint8_t> map;
-  std::string why = FetchRow(format, pageCount, mapPointer, source, map);
-  if (why.empty()) why = DecodeUsageMap(format, pageCount, map, source, storage.pages);
-  if (!why.empty()) return fmt::format("the page map of table {}: {}", Quoted(table), why);
-
+  PageList list(format, pageCount, source);
+  if (std::string why = list.Read(tdefPage, table, storage); !why.empty()) return why;
   std::vector<RowSlot> slots;
   for (const std::uint32_t number : storage.pages) {
     const std::uint8_t* page = source(number);
     if (!page) return fmt::format("page {} cannot be read", number);
-    if (why = CheckTablePage(format, page, number, tdefPage, table, names, slots); !why.empty())
+    if (std::string why = CheckTablePage(format, page, number, tdefPage, table, names, slots);
+        !why.empty())
       return why;
     for (const RowSlot& s : slots) storage.liveRows += s.deleted ? 0 : 1;
   }
   return {};
+}
+
+std::string CheckTableEnd(const PageFormat& format, std::uint32_t pageCount, std::uint32_t tdefPage,
+                          const std::string& table, const PageSource& source) {
+  PageList list(format, pageCount, source);
+  TableStorage storage;
+  std::string why = list.Read(tdefPage, table, storage);
+  return list.cut() ? why : std::string();
 }
 
 std::string CheckRowCount(const std::string& table, std::uint32_t declaredRows,

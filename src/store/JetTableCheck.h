@@ -63,6 +63,12 @@ std::string CheckTableStorage(const PageFormat& format, std::uint32_t pageCount,
                               const PageSource& source, const TableNames& names,
                               TableStorage& storage);
 
+// "" unless the definition of the table, its page map or a page that map names lies past
+// the end of the file: then the file was cut, and the reason says so. Other damage to the
+// table is left for when it is read. A cut file is damaged whichever table is asked for.
+std::string CheckTableEnd(const PageFormat& format, std::uint32_t pageCount, std::uint32_t tdefPage,
+                          const std::string& table, const PageSource& source);
+
 // "" when the rows found number what the table's definition says.
 std::string CheckRowCount(const std::string& table, std::uint32_t declaredRows,
                           std::uint64_t foundRows);
