@@ -573,6 +573,12 @@ TEST(JetDamageTest, DamageLibmdbWouldPassOverFailsTheWholeRead) {
       {"the page map names a page past the end",
        [](TwoTableFile& f) { f.SetMapBit(f.Pages() + 2, true); },
        "names page {pages+2}, but the file ends after page {pages-1} (truncated?)"},
+      // libmdb crashes on this one; the reader's own checks must come first and say why.
+      {"the page maps zeroed",
+       [](TwoTableFile& f) {
+         std::fill_n(f.bytes.begin() + static_cast<long>(f.At(1)), f.layout->pageSize, '\0');
+       },
+       "the page map of table \"MSysObjects\": it is on page 1, which is not a database page"},
       {"cut 14 bytes short", [](TwoTableFile& f) { f.bytes.resize(f.bytes.size() - 14); },
        "the file is cut short"},
       {"cut 100 bytes short", [](TwoTableFile& f) { f.bytes.resize(f.bytes.size() - 100); },

@@ -187,11 +187,17 @@ class ChildReader {
     // A cut file is told apart before libmdb reads anything more: it would read the short
     // last page as far as it goes, or take it for the end of whatever table it belongs to.
     if (const std::string why = MeasureFile(mdb.get()); !why.empty()) return Damaged(why);
+    // Our own checks of a table's pages run before libmdb reads the table: libmdb trusts the
+    // page map it finds and crashes on some damaged ones.
+    jetcheck::TableStorage catalog;
+    if (const std::string why = CheckStorage(mdb.get(), 2, "MSysObjects", catalog); !why.empty())
+      return Damaged("the list of tables: " + why);
     if (!mdb_read_catalog(mdb.get(), MDB_TABLE) || !mdb->catalog)
       return Damaged("the list of tables cannot be read");
     // libmdb reads the list of tables as far as it can and stops quietly at damage; check it
     // whole, so that a damaged list is not mistaken for a missing table.
-    if (const std::string why = CheckCatalog(mdb.get()); !why.empty()) return Damaged(why);
+    if (const std::string why = CheckCatalog(mdb.get(), catalog.pages); !why.empty())
+      return Damaged(why);
     if (const std::string why = CheckFileEnd(mdb.get()); !why.empty()) return Damaged(why);
 
     MdbCatalogEntry* entry = nullptr;
@@ -201,24 +207,24 @@ class ChildReader {
     }
     if (!entry) return Error(DB_E_NOTABLE, fmt::format("has no table \"{}\"", table_));
 
+    // Every page and the row count are checked before the first row goes out, so that most
+    // damage fails the open rather than the reading part-way.
+    const auto tdefPage = static_cast<guint32>(entry->table_pg);
+    jetcheck::TableStorage storage;
+    std::string why = CheckStorage(mdb.get(), tdefPage, table_, storage);
+    if (why.empty()) why = jetcheck::CheckRowCount(table_, storage.declaredRows, storage.liveRows);
+    if (!why.empty()) return Damaged(why);
     TableDefPtr def(mdb_read_table(entry));
     if (!def) return Damaged(fmt::format("the definition of table \"{}\" cannot be read", table_));
     if (!mdb_read_columns(def.get()) || !def->columns || def->columns->len != def->num_cols)
       return Damaged(fmt::format("the columns of table \"{}\" cannot be read", table_));
-    // Every page and the row count are checked before the first row goes out, so that most
-    // damage fails the open rather than the reading part-way.
-    jetcheck::TableStorage storage;
-    std::string why =
-        CheckStorage(mdb.get(), static_cast<guint32>(entry->table_pg), table_, storage);
-    if (why.empty()) why = jetcheck::CheckRowCount(table_, storage.declaredRows, storage.liveRows);
-    if (!why.empty()) return Damaged(why);
     if (!SendColumns(def.get())) return 0;
 
     std::string payload;
     bool parentGone = false;
     std::uint64_t sent = 0;
-    why = WalkRows(mdb.get(), def.get(), static_cast<guint32>(entry->table_pg), table_,
-                   storage.pages, [&](int rowStart, int length, const MdbField* fields) {
+    why = WalkRows(mdb.get(), def.get(), tdefPage, table_, storage.pages,
+                   [&](int rowStart, int length, const MdbField* fields) {
                      payload.clear();
                      for (guint c = 0; c < def->num_cols; ++c) {
                        const MdbField& f = fields[c];
@@ -303,10 +309,10 @@ class ChildReader {
                                        tdefPage, name, PagesOf(mdb), NamesOf(mdb), storage);
   }
 
-  // Walks the catalog's own pages and rows as a table is walked. Its row count is left
-  // alone: writers other than Access do not all keep it, and a row the catalog lost shows
-  // as a missing table anyway.
-  std::string CheckCatalog(MdbHandle* mdb) {
+  // Walks the catalog's own rows on its pages (checked by CheckStorage) as a table's are
+  // walked. Its row count is left alone: writers other than Access do not all keep it, and
+  // a row the catalog lost shows as a missing table anyway.
+  std::string CheckCatalog(MdbHandle* mdb, const std::vector<std::uint32_t>& pages) {
     MdbCatalogEntry msys{};
     msys.mdb = mdb;
     msys.object_type = MDB_TABLE;
@@ -315,16 +321,14 @@ class ChildReader {
     TableDefPtr def(mdb_read_table(&msys));
     if (!def || !mdb_read_columns(def.get()) || !def->columns || def->columns->len != def->num_cols)
       return "the list of tables cannot be read";
-    jetcheck::TableStorage storage;
-    std::string why = CheckStorage(mdb, 2, "MSysObjects", storage);
-    if (why.empty())
-      why = WalkRows(mdb, def.get(), 2, "MSysObjects", storage.pages,
-                     [&](int rowStart, int length, const MdbField* fields) {
-                       for (guint c = 0; c < def->num_cols; ++c)
-                         if (!fields[c].is_null && !InRow(fields[c], rowStart, length))
-                           return std::string("a row is out of shape");
-                       return std::string();
-                     });
+    const std::string why =
+        WalkRows(mdb, def.get(), 2, "MSysObjects", pages,
+                 [&](int rowStart, int length, const MdbField* fields) {
+                   for (guint c = 0; c < def->num_cols; ++c)
+                     if (!fields[c].is_null && !InRow(fields[c], rowStart, length))
+                       return std::string("a row is out of shape");
+                   return std::string();
+                 });
     return why.empty() ? why : "the list of tables: " + why;
   }
 
