@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <set>
 #include <thread>
@@ -17,6 +18,7 @@
 
 #include "store/BoundReader.h"
 #include "store/IsolatedProcess.h"
+#include "store/JetFormat.h"
 #include "store/JetTable.h"
 #include "store/JetWriter.h"
 #include "support/Fixtures.h"
@@ -476,6 +478,204 @@ TEST(JetReaderTest, AStuckReaderIsStoppedAndReported) {
   EXPECT_EQ(err.code, E_FAIL);
   EXPECT_NE(err.reason.find("progress"), std::string::npos) << err.reason;
   EXPECT_EQ(capture.Release(), "");
+}
+
+// ---------------------------------------------------------------------------------------
+// Damage that libmdb reads past without a word, so that a damaged file would pass for a
+// shorter or mixed-up one. Each case must fail the whole read with E_FAIL and say why, and
+// the writer must refuse to append to such a file and leave it as it was.
+
+// A file with two tables, "Warp Points" (40 rows) and "Fleets", one data page each, and
+// where the writer put their pages.
+struct TwoTableFile {
+  const jet::Layout* layout;
+  std::string bytes;
+  std::size_t warpDef = 0, fleetDef = 0, warpData = 0, fleetData = 0;
+
+  std::size_t At(std::size_t page) const { return page * layout->pageSize; }
+  std::size_t Pages() const { return bytes.size() / layout->pageSize; }
+  std::size_t NumRowsAt() const { return At(warpDef) + layout->tdefNumRows; }
+  std::size_t RowOffsetAt(unsigned row) const {
+    return At(warpData) + layout->dataHeader + 2 * row;
+  }
+  // Warp Points' page map is a row of bits over the pages from a start page on.
+  void SetMapBit(std::size_t page, bool on) {
+    const std::uint32_t pointer = Get32(bytes, At(warpDef) + layout->tdefOwnedMap);
+    const std::size_t offsets = At(pointer >> 8) + layout->dataHeader + 2 * (pointer & 0xFF);
+    const std::size_t map = At(pointer >> 8) + (Get32(bytes, offsets) & 0x1FFF);
+    ASSERT_EQ(bytes[map], 0) << "a map of the inline kind";
+    const std::size_t i = page - Get32(bytes, map + 1);
+    char& byte = bytes[map + 5 + i / 8];
+    byte = static_cast<char>(on ? byte | (1 << (i % 8)) : byte & ~(1 << (i % 8)));
+  }
+  void CopyPage(std::size_t from, std::size_t to) {
+    std::copy_n(bytes.begin() + static_cast<long>(At(from)), layout->pageSize,
+                bytes.begin() + static_cast<long>(At(to)));
+  }
+};
+
+TwoTableFile MakeTwoTableFile(const TempDir& dir, JetVersion version) {
+  const std::vector<JetColumn> columns = {{"Index", JetColumnType::LongInteger},
+                                          {"Name", JetColumnType::Text, 50}};
+  JetTableSpec warp{"Warp Points", columns, {}};
+  for (int i = 0; i < 40; ++i)
+    warp.rows.push_back({std::int64_t{i}, "System " + std::to_string(i)});
+  const JetTableSpec fleets{"Fleets", columns, {{std::int64_t{1}, std::string("First")}}};
+  const auto path = dir.File(version == JetVersion::Jet3 ? "two3.mdb" : "two4.mdb");
+  EXPECT_FALSE(CreateJetDatabase(path, version, {warp, fleets}).Failed());
+  TwoTableFile f{&jet::LayoutFor(version), testing::ReadFile(path)};
+  for (std::size_t p = 3; p < f.Pages(); ++p) {
+    if (f.bytes[f.At(p)] == 2) (f.warpDef ? f.fleetDef : f.warpDef) = p;
+    if (f.bytes[f.At(p)] == 1 && Get32(f.bytes, f.At(p) + 4) == f.warpDef) f.warpData = p;
+    if (f.bytes[f.At(p)] == 1 && Get32(f.bytes, f.At(p) + 4) == f.fleetDef) f.fleetData = p;
+  }
+  EXPECT_TRUE(f.fleetDef && f.warpData && f.fleetData);
+  return f;
+}
+
+TEST(JetDamageTest, DamageLibmdbWouldPassOverFailsTheWholeRead) {
+  struct Case {
+    const char* name;
+    std::function<void(TwoTableFile&)> damage;
+    // What the reason must say, with {data} (Warp Points' data page) and {pages+n} (the
+    // intact file's page count + n) filled in; "" for a file that must read whole, with
+    // `rows` rows.
+    std::string says;
+    int rows = 0;
+  };
+  const Case cases[] = {
+      {"intact", [](TwoTableFile&) {}, "", 40},
+      {"a deleted row, counted out",
+       [](TwoTableFile& f) {
+         Put16(f.bytes, f.RowOffsetAt(5), (Get32(f.bytes, f.RowOffsetAt(5)) & 0xFFFF) | 0x4000);
+         Put32(f.bytes, f.NumRowsAt(), 39);
+       },
+       "", 39},
+      {"data pages swapped between two tables",
+       [](TwoTableFile& f) {
+         const auto warp = f.bytes.begin() + static_cast<long>(f.At(f.warpData));
+         std::swap_ranges(warp, warp + f.layout->pageSize,
+                          f.bytes.begin() + static_cast<long>(f.At(f.fleetData)));
+       },
+       "page {data} of table \"Warp Points\" belongs to table \"Fleets\""},
+      {"a table definition over the data page",
+       [](TwoTableFile& f) { f.CopyPage(f.fleetDef, f.warpData); },
+       "page {data} of table \"Warp Points\" is a table definition, not a data page"},
+      {"the data page dropped from the page map",
+       [](TwoTableFile& f) { f.SetMapBit(f.warpData, false); },
+       "table \"Warp Points\" has 0 rows where its definition counts 40"},
+      {"fewer rows than the definition counts",
+       [](TwoTableFile& f) { Put32(f.bytes, f.NumRowsAt(), 41); },
+       "has 40 rows where its definition counts 41"},
+      {"more rows than the definition counts",
+       [](TwoTableFile& f) { Put32(f.bytes, f.NumRowsAt(), 39); },
+       "has 40 rows where its definition counts 39"},
+      {"the page map names a page past the end",
+       [](TwoTableFile& f) { f.SetMapBit(f.Pages() + 2, true); },
+       "names page {pages+2}, but the file ends after page {pages-1} (truncated?)"},
+      // libmdb crashes on this one; the reader's own checks must come first and say why.
+      {"the page maps zeroed",
+       [](TwoTableFile& f) {
+         std::fill_n(f.bytes.begin() + static_cast<long>(f.At(1)), f.layout->pageSize, '\0');
+       },
+       "the page map of table \"MSysObjects\": it is on page 1, which is not a database page"},
+      {"cut 14 bytes short", [](TwoTableFile& f) { f.bytes.resize(f.bytes.size() - 14); },
+       "the file is cut short"},
+      {"cut 100 bytes short", [](TwoTableFile& f) { f.bytes.resize(f.bytes.size() - 100); },
+       "the file is cut short"},
+      {"cut one page short",
+       [](TwoTableFile& f) { f.bytes.resize(f.bytes.size() - f.layout->pageSize); },
+       "but the file ends after page {pages-2} (truncated?)"},
+  };
+  TempDir dir;
+  for (const auto version : {JetVersion::Jet3, JetVersion::Jet4}) {
+    const TwoTableFile intact = MakeTwoTableFile(dir, version);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(version == JetVersion::Jet3 ? "Jet3: " : "Jet4: ") + c.name);
+      TwoTableFile f = intact;
+      c.damage(f);
+      std::string says = c.says;
+      for (const auto& [key, value] : {std::pair{"{data}", intact.warpData},
+                                       {"{pages+2}", intact.Pages() + 2},
+                                       {"{pages-1}", intact.Pages() - 1},
+                                       {"{pages-2}", intact.Pages() - 2}})
+        if (const auto at = says.find(key); at != std::string::npos)
+          says.replace(at, std::strlen(key), std::to_string(value));
+      const auto path = dir.File(std::string("damaged-") + c.name + ".mdb");
+      WriteFile(path, f.bytes);
+
+      StderrCapture capture;
+      StoreError err;
+      auto reader = OpenTable(path, "Warp Points", err);
+      int rows = 0;
+      Row row;
+      HResult last = err.code;
+      if (reader) {
+        while ((last = reader->Next(row)) == S_OK) ++rows;
+        err = reader->error();
+      }
+      if (says.empty()) {
+        EXPECT_EQ(last, DB_S_ENDOFROWSET) << err.reason;
+        EXPECT_EQ(rows, c.rows);
+      } else {
+        EXPECT_EQ(last, E_FAIL) << "read " << rows << " rows";
+        EXPECT_NE(err.reason.find("damaged Jet file: "), std::string::npos) << err.reason;
+        EXPECT_NE(err.reason.find(says), std::string::npos) << err.reason;
+      }
+
+      // Turn entry databases are written through the same reader: no row goes into a
+      // damaged one, and the file stays as it was.
+      const StoreError appended =
+          AppendJetRows(path, "Warp Points", {{std::int64_t{99}, std::string("Appended")}});
+      if (says.empty()) {
+        EXPECT_FALSE(appended.Failed()) << appended.reason;
+      } else {
+        EXPECT_TRUE(appended.Failed());
+        EXPECT_TRUE(testing::ReadFile(path) == f.bytes) << "the file was changed";
+        EXPECT_NE(appended.reason.find("damaged"), std::string::npos) << appended.reason;
+      }
+      EXPECT_EQ(capture.Release(), "");
+    }
+  }
+}
+
+// Text ends at its first NUL, as a zero-terminated field holds it. The writer refuses NUL,
+// so the bytes are put in afterwards.
+TEST(JetDamageTest, TextEndsAtItsFirstNul) {
+  using namespace std::string_literals;
+  struct Case {
+    const char* name;
+    JetVersion version;
+    std::string written, stored, patched, read;
+  };
+  // "\xc4\x80" (U+0100) keeps the Jet4 text out of the compressed form, which cannot hold
+  // U+0000 at all: its 0x00 byte switches between one- and two-byte characters.
+  const Case cases[] = {
+      {"Jet3 code page", JetVersion::Jet3, "AbQcd", "AbQcd", "Ab\0cd"s, "Ab"},
+      {"Jet3 first byte", JetVersion::Jet3, "QAbcd", "QAbcd", "\0Abcd"s, ""},
+      {"Jet4 UCS-2", JetVersion::Jet4, "AbQcd\xc4\x80", "A\0b\0Q\0"s, "A\0b\0\0\0"s, "Ab"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = dir.File(std::string(c.name) + ".mdb");
+    ASSERT_FALSE(
+        CreateJetDatabase(
+            path, c.version,
+            {{"Warp Points", {{"Name", JetColumnType::Text, 50}}, {{std::string(c.written)}}}})
+            .Failed());
+    std::string bytes = testing::ReadFile(path);
+    const auto at = bytes.find(c.stored);
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, c.stored.size(), c.patched);
+    WriteFile(path, bytes);
+    StoreError err;
+    auto reader = OpenTable(path, "Warp Points", err);
+    ASSERT_TRUE(reader) << err.reason;
+    Row row;
+    ASSERT_EQ(reader->Next(row), S_OK) << reader->error().reason;
+    EXPECT_EQ(row, Row{c.read});
+  }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 
 #include "store/IsolatedProcess.h"
 #include "store/JetProtocol.h"
+#include "store/JetTableCheck.h"
 #include "store/ResultCodes.h"
 #include "store/Table.h"
 
@@ -158,6 +159,9 @@ bool PutValue(std::string& out, MdbHandle* mdb, MdbColumn* col, int start, int s
       }
       GCharPtr text(mdb_col_to_string(mdb, mdb->pg_buf, start, col->col_type, size));
       const char* s = text ? text.get() : "";
+      // A text ends at its first NUL, as a zero-terminated field holds it: libmdb turns a
+      // stored U+0000 (or a zero code-page byte) into a NUL in the string it returns, and
+      // nothing after it goes out, so no NUL reaches a name, a report or a file.
       PutBytes(out, s, std::strlen(s));
       return true;
     }
@@ -180,11 +184,21 @@ class ChildReader {
     ::unsetenv("MDB_ICONV");
     MdbPtr mdb(mdb_open(path_.c_str(), MDB_NOFLAGS));
     if (!mdb) return Error(E_FAIL, "not a Jet database (damaged header)");
+    // A cut file is told apart before libmdb reads anything more: it would read the short
+    // last page as far as it goes, or take it for the end of whatever table it belongs to.
+    if (const std::string why = MeasureFile(mdb.get()); !why.empty()) return Damaged(why);
+    // Our own checks of a table's pages run before libmdb reads the table: libmdb trusts the
+    // page map it finds and crashes on some damaged ones.
+    jetcheck::TableStorage catalog;
+    if (const std::string why = CheckStorage(mdb.get(), 2, "MSysObjects", catalog); !why.empty())
+      return Damaged("the list of tables: " + why);
     if (!mdb_read_catalog(mdb.get(), MDB_TABLE) || !mdb->catalog)
       return Damaged("the list of tables cannot be read");
     // libmdb reads the list of tables as far as it can and stops quietly at damage; check it
     // whole, so that a damaged list is not mistaken for a missing table.
-    if (const std::string why = CheckCatalog(mdb.get()); !why.empty()) return Damaged(why);
+    if (const std::string why = CheckCatalog(mdb.get(), catalog.pages); !why.empty())
+      return Damaged(why);
+    if (const std::string why = CheckFileEnd(mdb.get()); !why.empty()) return Damaged(why);
 
     MdbCatalogEntry* entry = nullptr;
     for (guint i = 0; i < mdb->catalog->len && !entry; ++i) {
@@ -193,35 +207,49 @@ class ChildReader {
     }
     if (!entry) return Error(DB_E_NOTABLE, fmt::format("has no table \"{}\"", table_));
 
+    // Every page and the row count are checked before the first row goes out, so that most
+    // damage fails the open rather than the reading part-way.
+    const auto tdefPage = static_cast<guint32>(entry->table_pg);
+    jetcheck::TableStorage storage;
+    std::string why = CheckStorage(mdb.get(), tdefPage, table_, storage);
+    if (why.empty()) why = jetcheck::CheckRowCount(table_, storage.declaredRows, storage.liveRows);
+    if (!why.empty()) return Damaged(why);
     TableDefPtr def(mdb_read_table(entry));
     if (!def) return Damaged(fmt::format("the definition of table \"{}\" cannot be read", table_));
     if (!mdb_read_columns(def.get()) || !def->columns || def->columns->len != def->num_cols)
       return Damaged(fmt::format("the columns of table \"{}\" cannot be read", table_));
     if (!SendColumns(def.get())) return 0;
+
     std::string payload;
     bool parentGone = false;
-    const std::string why =
-        WalkRows(mdb.get(), def.get(), entry->table_pg, table_,
-                 [&](int rowStart, int length, const MdbField* fields) {
-                   payload.clear();
-                   for (guint c = 0; c < def->num_cols; ++c) {
-                     const MdbField& f = fields[c];
-                     auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, c));
-                     if (col->col_type == MDB_BOOL) {
-                       // A Yes/No value is its null-mask bit; it is never NULL.
-                       PutInt(payload, f.is_null ? 0 : -1);
-                     } else if (f.is_null) {
-                       payload += static_cast<char>(kNull);
-                     } else if (!InRow(f, rowStart, length) ||
-                                !PutValue(payload, mdb.get(), col, f.start, f.siz)) {
-                       return fmt::format("column \"{}\" is out of shape", col->name);
+    std::uint64_t sent = 0;
+    why = WalkRows(mdb.get(), def.get(), tdefPage, table_, storage.pages,
+                   [&](int rowStart, int length, const MdbField* fields) {
+                     payload.clear();
+                     for (guint c = 0; c < def->num_cols; ++c) {
+                       const MdbField& f = fields[c];
+                       auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, c));
+                       if (col->col_type == MDB_BOOL) {
+                         // A Yes/No value is its null-mask bit; it is never NULL.
+                         PutInt(payload, f.is_null ? 0 : -1);
+                       } else if (f.is_null) {
+                         payload += static_cast<char>(kNull);
+                       } else if (!InRow(f, rowStart, length) ||
+                                  !PutValue(payload, mdb.get(), col, f.start, f.siz)) {
+                         return fmt::format("column \"{}\" is out of shape", col->name);
+                       }
                      }
-                   }
-                   if (channel_.Send(kRow, payload)) return std::string();
-                   parentGone = true;
-                   return std::string("the reading was abandoned");
-                 });
+                     if (channel_.Send(kRow, payload)) {
+                       ++sent;
+                       return std::string();
+                     }
+                     parentGone = true;
+                     return std::string("the reading was abandoned");
+                   });
     if (parentGone) return 0;
+    // The pages were checked at the start; if the file changed under us since, the count
+    // of what went out is what the parent got.
+    if (why.empty()) why = jetcheck::CheckRowCount(table_, storage.declaredRows, sent);
     if (!why.empty()) return Damaged(why);
     channel_.Send(kEnd, {});
     return 0;
@@ -240,8 +268,51 @@ class ChildReader {
     return f.siz >= 0 && f.start >= rowStart && f.start + f.siz <= rowStart + length;
   }
 
-  // Walks the catalog's own pages and rows as a table is walked.
-  std::string CheckCatalog(MdbHandle* mdb) {
+  static const jetcheck::PageFormat& FormatOf(MdbHandle* mdb) {
+    return jetcheck::FormatForVersion(IS_JET3(mdb) ? 0 : 1);
+  }
+
+  std::string MeasureFile(MdbHandle* mdb) {
+    struct stat st {};
+    if (::fstat(::fileno(mdb->f->stream), &st) != 0 || mdb->fmt->pg_size != FormatOf(mdb).pageSize)
+      return "the file cannot be measured";
+    pageCount_ = static_cast<std::uint64_t>(st.st_size) / mdb->fmt->pg_size;
+    if (pageCount_ > 0xFFFFFF) return "the file is larger than a Jet database can be";
+    return jetcheck::CheckFileSize(static_cast<std::uint64_t>(st.st_size), mdb->fmt->pg_size);
+  }
+
+  // Pages as libmdb reads them (decrypted, when the file is encrypted), into its alternate
+  // page buffer so that the page its own row functions work on stays put.
+  static jetcheck::PageSource PagesOf(MdbHandle* mdb) {
+    return [mdb](std::uint32_t page) -> const std::uint8_t* {
+      return mdb_read_alt_pg(mdb, page) == mdb->fmt->pg_size ? mdb->alt_pg_buf : nullptr;
+    };
+  }
+
+  // The name of each table by the page of its definition, for saying whose page a stray
+  // page is.
+  static jetcheck::TableNames NamesOf(MdbHandle* mdb) {
+    return [mdb](std::uint32_t tdefPage) -> std::string {
+      if (tdefPage == 2) return "MSysObjects";
+      for (guint i = 0; mdb->catalog && i < mdb->catalog->len; ++i) {
+        auto* e = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+        if (e && e->object_type == MDB_TABLE && static_cast<std::uint32_t>(e->table_pg) == tdefPage)
+          return std::string(e->object_name, ::strnlen(e->object_name, sizeof e->object_name));
+      }
+      return {};
+    };
+  }
+
+  std::string CheckStorage(MdbHandle* mdb, guint32 tdefPage, const std::string& name,
+                           jetcheck::TableStorage& storage) {
+    return jetcheck::CheckTableStorage(FormatOf(mdb), static_cast<std::uint32_t>(pageCount_),
+                                       tdefPage, name, PagesOf(mdb), NamesOf(mdb), storage);
+  }
+
+  // Walks the catalog's own rows on its pages (checked by CheckStorage) as a table's are
+  // walked. Its row count is left alone: writers other than Access do not all keep it, and
+  // a row the catalog lost shows as a missing table anyway.
+  std::string CheckCatalog(MdbHandle* mdb, const std::vector<std::uint32_t>& pages) {
     MdbCatalogEntry msys{};
     msys.mdb = mdb;
     msys.object_type = MDB_TABLE;
@@ -250,14 +321,31 @@ class ChildReader {
     TableDefPtr def(mdb_read_table(&msys));
     if (!def || !mdb_read_columns(def.get()) || !def->columns || def->columns->len != def->num_cols)
       return "the list of tables cannot be read";
-    const std::string why = WalkRows(
-        mdb, def.get(), 2, "MSysObjects", [&](int rowStart, int length, const MdbField* fields) {
-          for (guint c = 0; c < def->num_cols; ++c)
-            if (!fields[c].is_null && !InRow(fields[c], rowStart, length))
-              return std::string("a row is out of shape");
-          return std::string();
-        });
+    const std::string why =
+        WalkRows(mdb, def.get(), 2, "MSysObjects", pages,
+                 [&](int rowStart, int length, const MdbField* fields) {
+                   for (guint c = 0; c < def->num_cols; ++c)
+                     if (!fields[c].is_null && !InRow(fields[c], rowStart, length))
+                       return std::string("a row is out of shape");
+                   return std::string();
+                 });
     return why.empty() ? why : "the list of tables: " + why;
+  }
+
+  // A file cut at a whole page is told by the tables whose pages it lost, whichever table
+  // was asked for: no answer comes from part of a file.
+  std::string CheckFileEnd(MdbHandle* mdb) {
+    const jetcheck::PageSource source = PagesOf(mdb);
+    for (guint i = 0; i < mdb->catalog->len; ++i) {
+      auto* e = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+      if (!e || e->object_type != MDB_TABLE) continue;
+      const std::string name(e->object_name, ::strnlen(e->object_name, sizeof e->object_name));
+      std::string why =
+          jetcheck::CheckTableEnd(FormatOf(mdb), static_cast<std::uint32_t>(pageCount_),
+                                  static_cast<std::uint32_t>(e->table_pg), name, source);
+      if (!why.empty()) return why;
+    }
+    return {};
   }
 
   bool SendColumns(MdbTableDef* def) {
@@ -271,82 +359,42 @@ class ChildReader {
     return channel_.Send(kColumns, payload);
   }
 
-  // Visits every live row of the table in page order, checking the page map, each page
-  // and each row's place on its page. Returns why the walk stopped early ("" at the end),
-  // or whatever the visitor returned when that was not empty.
-  static std::string WalkRows(MdbHandle* mdb, MdbTableDef* def, guint32 tablePage,
-                              const std::string& name, const RowVisitor& visit) {
+  // Visits every live row on the table's pages (checked by CheckStorage) in page order.
+  // Each page is checked again as it is read, since the file may have changed meanwhile.
+  // Returns why the walk stopped early ("" at the end), or whatever the visitor returned
+  // when that was not empty.
+  static std::string WalkRows(MdbHandle* mdb, MdbTableDef* def, guint32 tdefPage,
+                              const std::string& name, const std::vector<std::uint32_t>& pages,
+                              const RowVisitor& visit) {
     const long pageSize = mdb->fmt->pg_size;
-    struct stat st {};
-    if (::fstat(::fileno(mdb->f->stream), &st) != 0 || pageSize <= 0 ||
-        pageSize > static_cast<long>(sizeof mdb->pg_buf))
-      return "the file cannot be measured";
-    const auto pageCount =
-        static_cast<std::uint64_t>(st.st_size) / static_cast<std::uint64_t>(pageSize);
-    const int countOffset = mdb->fmt->row_count_offset;
+    const jetcheck::TableNames names = NamesOf(mdb);
     // mdb_crack_row fills one field per column and may be handed a column count of up to
     // MDB_MAX_COLS from a damaged row.
     std::vector<MdbField> fields(std::max<std::size_t>(def->num_cols, MDB_MAX_COLS) + 1);
-
-    guint32 page = 0;
-    for (;;) {
-      // Walk the table's page map ourselves: libmdb's own walk reports a page it cannot
-      // read as the end of the table, which would silently drop the remaining rows.
-      const int next =
-          mdb_map_find_next(mdb, def->usage_map, static_cast<unsigned>(def->map_sz), page);
-      if (next == 0) return {};
-      if (next < 0) return fmt::format("the page map of table \"{}\" is unreadable", name);
-      if (static_cast<guint32>(next) <= page)
-        return fmt::format("the page map of table \"{}\" runs backwards", name);
-      if (static_cast<std::uint64_t>(next) >= pageCount)
-        return fmt::format(
-            "table \"{}\" continues on page {}, but the file ends after page {} "
-            "(truncated?)",
-            name, next, pageCount == 0 ? 0 : pageCount - 1);
-      page = static_cast<guint32>(next);
+    std::vector<jetcheck::RowSlot> slots;
+    for (const std::uint32_t page : pages) {
       if (mdb_read_pg(mdb, page) != pageSize) return fmt::format("page {} cannot be read", page);
-      const unsigned char* buf = mdb->pg_buf;
-      // A page that is no kind of database page at all (zeroed, overwritten) is damage;
-      // skipping it would lose its rows without a word.
-      if (buf[0] == MDB_PAGE_DB || buf[0] > MDB_PAGE_MAP || buf[1] != 0x01)
-        return fmt::format("page {} of table \"{}\" is not a database page", page, name);
-      const auto owner = Little(buf + 4, 4);
-      if (buf[0] != MDB_PAGE_DATA || owner != tablePage) {
-        // A proper page of another table is skipped, as libmdb does: the map may still list
-        // pages the table gave up. A data page whose owner is no table is damage.
-        if (buf[0] == MDB_PAGE_DATA &&
-            (owner >= pageCount ||
-             mdb_read_alt_pg(mdb, static_cast<unsigned long>(owner)) != pageSize ||
-             mdb->alt_pg_buf[0] != MDB_PAGE_TABLE))
-          return fmt::format("page {} of table \"{}\" names no table as its owner", page, name);
-        continue;
-      }
-
-      const int rows = static_cast<int>(Little(buf + countOffset, 2));
-      const int tableEnd = countOffset + 2 + 2 * rows;
-      if (tableEnd > pageSize)
-        return fmt::format("page {}: {} rows cannot fit on a page", page, rows);
-      int rowEnd = static_cast<int>(pageSize);
-      for (int r = 0; r < rows; ++r) {
-        const auto raw = static_cast<unsigned>(Little(buf + countOffset + 2 + 2 * r, 2));
-        const int rowStart = static_cast<int>(raw & 0x1FFF);
-        if (rowStart < tableEnd || rowStart > rowEnd)
-          return fmt::format("page {}: row {} lies outside the page's row area", page, r);
-        const int length = rowEnd - rowStart;
-        rowEnd = rowStart;
-        if (raw & 0x4000) continue;  // deleted
-        if (length == 0) return fmt::format("page {}: row {} is empty", page, r);
-        if (mdb_crack_row(def, rowStart, static_cast<std::size_t>(length), fields.data()) < 0)
+      if (std::string why = jetcheck::CheckTablePage(FormatOf(mdb), mdb->pg_buf, page, tdefPage,
+                                                     name, names, slots);
+          !why.empty())
+        return why;
+      for (std::size_t r = 0; r < slots.size(); ++r) {
+        if (slots[r].deleted) continue;
+        const auto start = static_cast<int>(slots[r].start);
+        const auto length = static_cast<int>(slots[r].length);
+        if (mdb_crack_row(def, start, static_cast<std::size_t>(length), fields.data()) < 0)
           return fmt::format("page {}: row {} cannot be decoded", page, r);
-        const std::string why = visit(rowStart, length, fields.data());
+        const std::string why = visit(start, length, fields.data());
         if (!why.empty()) return fmt::format("page {}: row {}, {}", page, r, why);
       }
     }
+    return {};
   }
 
   const std::string& path_;
   const std::string& table_;
   ChildChannel& channel_;
+  std::uint64_t pageCount_ = 0;
 };
 
 }  // namespace
