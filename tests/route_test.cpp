@@ -418,6 +418,127 @@ TEST_P(RouteRequestTest, EveryClassLetterCostsItsTableValue) {
   EXPECT_EQ(Report("S0", "S19", RouteMode::ByClass, false), want + Costs(19, 186, 652));
 }
 
+// Several stops: one header and one cost line for the whole trip, the way back through the
+// stops in reverse; a leg that fails ends its direction with the failure text.
+TEST_P(RouteRequestTest, SeveralStops) {
+  Files("1 A BA 1, 1 B CB 2, 1 C DC 3, 1 D CA 4, 1 C BA 5, 1 B AA 6, 1 D ?QA 7");
+  const std::string j1 = "A -> B WP: 1 (A) (1)   1\r\n", j2 = "B -> C WP: 2 (B) (1)   3\r\n",
+                    j3 = "C -> D WP: 3 (C) (1)   7\r\n";
+  EXPECT_EQ(Report("A", "D", RouteMode::ByFuel, true, {"B", "C"}),
+            "A -> D via B, C\r\n\r\n" + j1 + j2 + j3 + Costs(3, 6, 7) +
+                "D -> A via C, B\r\n\r\nD -> C WP: 4 (A) (1)   1\r\nC -> B WP: 5 (A) (1)   2\r\n"
+                "B -> A WP: 6 (A) (1)   3\r\n" +
+                Costs(3, 3, 3));
+  EXPECT_TRUE(plan.AllFound());
+  ASSERT_EQ(plan.directions[0].legs.size(), 3u);
+  EXPECT_EQ(plan.directions[0].legs[1].jumps.size(), 1u);
+  // A stop no warp point leaves (an X-name) ends the trip there, and so does a stop equal
+  // to the point before it.
+  EXPECT_EQ(
+      Report("A", "D", RouteMode::ByJumps, false, {"B", "XQ", "C"}),
+      "A -> D via B, XQ, C\r\n\r\n" + j1 + j2 + j3 + "D -> XQ WP: 7 (A) (1)   8\r\n" + kNotFound);
+  EXPECT_EQ(plan.directions[0].legs.size(), 3u);
+  EXPECT_EQ(Report("A", "D", RouteMode::ByJumps, false, {"B", "B", "C"}),
+            "A -> D via B, B, C\r\n\r\n" + j1 + kNotFound);
+}
+
+// The best order costs what the cheapest of all orders costs (each tried through the
+// engine), the user's order wins every tie it is in, and the way back is ordered on its own.
+TEST_P(RouteRequestTest, BestOrderIsTheCheapestOfAllOrders) {
+  if (GetParam() != testing::FixtureFormat::Sqlite) GTEST_SKIP() << "one format is enough";
+  std::mt19937 rng(5);
+  const auto costOf = [](const RouteDirection& d, RouteMode mode) {
+    return mode == RouteMode::ByJumps   ? d.totals.length
+           : mode == RouteMode::ByClass ? d.totals.classPoints
+                                        : d.totals.fuel;
+  };
+  int compared = 0;
+  for (int round = 0; round < 40; ++round) {
+    std::string rows;
+    const int systems = std::uniform_int_distribution<int>(4, 9)(rng);
+    std::uniform_int_distribution<int> pick(0, systems - 1), letter(0, 3);
+    for (int id = 1; id <= 3 * systems; ++id)
+      rows += fmt::format("1 S{} S{}{} {},", pick(rng), pick(rng), "ABDN"[letter(rng)], id);
+    Files(rows);
+    std::vector<std::string> stops;
+    for (int i = std::uniform_int_distribution<int>(2, 4)(rng); i > 0; --i)
+      stops.push_back(fmt::format("S{}", pick(rng)));
+    const std::string from = fmt::format("S{}", pick(rng)), to = fmt::format("S{}", pick(rng));
+    const auto mode = static_cast<RouteMode>(1 + round % 3);
+    const RouteRequest request{from, stops, to, {}, mode, true, true};
+    const RoutePlan best = FindRoute(starMap, planner, request);
+    for (std::size_t d = 0; d < 2; ++d) {
+      std::vector<std::string> order = stops;
+      if (d == 1) std::reverse(order.begin(), order.end());
+      const auto user = order;
+      std::sort(order.begin(), order.end());
+      std::optional<int> cheapest;
+      do {
+        const RoutePlan one =
+            PlanRoute(*planner.Graph(starMap.databaseFiles, {}, plan.error),
+                      RouteRequest{d == 0 ? from : to, order, d == 0 ? to : from, {}, mode, false});
+        if (!one.AllFound()) continue;
+        const int cost = costOf(one.directions[0], mode);
+        if (!cheapest || cost < *cheapest) cheapest = cost;
+      } while (std::next_permutation(order.begin(), order.end()));
+      const RouteDirection& got = best.directions[d];
+      SCOPED_TRACE(fmt::format("round {} direction {}", round, d));
+      EXPECT_EQ(got.Found(), cheapest.has_value());
+      if (!cheapest) {
+        EXPECT_EQ(got.stops, user);  // no order gives a trip: the user's, as given
+        continue;
+      }
+      EXPECT_EQ(costOf(got, mode), *cheapest);
+      EXPECT_FALSE(got.orderNotProvenBest);
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 20);
+
+  // A tie: A -> B -> C and A -> C -> B cost the same both ways; the given order stays.
+  Files("1 H AA 1, 1 A HA 2, 1 H BA 3, 1 B HA 4, 1 H CA 5, 1 C HA 6");
+  for (const auto& stops : {std::vector<std::string>{"B", "C"}, {"C", "B"}}) {
+    RouteRequest request{"H", stops, "H", {}, RouteMode::ByJumps, true, true};
+    const RoutePlan chosen = FindRoute(starMap, planner, request);
+    EXPECT_EQ(chosen.directions[0].stops, stops);
+    EXPECT_EQ(chosen.directions[1].stops, std::vector<std::string>(stops.rbegin(), stops.rend()));
+  }
+}
+
+// Past 12 stops the order comes from a heuristic: a trip through every stop, said to be
+// not proven best.
+TEST_P(RouteRequestTest, ManyStopsGetAHeuristicOrder) {
+  if (GetParam() != testing::FixtureFormat::Sqlite) GTEST_SKIP() << "one format is enough";
+  std::string rows;
+  for (int i = 0; i < 20; ++i)
+    rows += fmt::format("1 R{} R{}A {}, 1 R{} R{}B {},", i, (i + 1) % 20, 2 * i + 1, i,
+                        (i + 19) % 20, 2 * i + 2);
+  Files(rows);
+  std::vector<std::string> stops;
+  for (int i : {7, 3, 15, 1, 9, 12, 5, 18, 2, 11, 14, 6, 17})
+    stops.push_back(fmt::format("R{}", i));
+  RouteRequest request{"R0", stops, "R10", {}, RouteMode::ByClass, false, true};
+  plan = FindRoute(starMap, planner, request);
+  ASSERT_TRUE(plan.AllFound());
+  auto got = plan.directions[0].stops;
+  EXPECT_TRUE(plan.directions[0].orderNotProvenBest);
+  std::sort(got.begin(), got.end());
+  std::sort(stops.begin(), stops.end());
+  EXPECT_EQ(got, stops);
+  StringOutputBox output;
+  OutputBoxSink sink(output);
+  RenderRoute(plan, sink, starMap.systemEmpire);
+  EXPECT_NE(output.Text().find(" (order not proven best)\r\n\r\n"), std::string::npos);
+  // With twelve the order is exact, and the given order of a cheapest trip stays.
+  stops = {"R1", "R2", "R3", "R4", "R5", "R6", "R7", "R8", "R9", "R11", "R12", "R13"};
+  request.stops = stops;
+  plan = FindRoute(starMap, planner, request);
+  EXPECT_EQ(plan.directions[0].stops,
+            (std::vector<std::string>{"R1", "R2", "R3", "R4", "R5", "R6", "R7", "R8", "R9", "R11",
+                                      "R12", "R13"}));
+  EXPECT_FALSE(plan.directions[0].orderNotProvenBest);
+}
+
 // The graph is kept while its files and avoid set stay the same, and a file that changed is
 // read again (or fails the request, never answered from the older reading).
 TEST_P(RouteRequestTest, GraphIsReusedUntilAFileOrTheAvoidSetChanges) {

@@ -18,13 +18,19 @@ constexpr float kNoTrip = std::numeric_limits<float>::infinity();
 using Matrix = std::vector<std::vector<float>>;
 
 // The cheapest cost from one point to every other, as the route search finds it: a point is
-// reached by a jump into it (the start itself never is), and "XX" by standing in a system no
-// warp point leaves.
+// reached by a jump into it, and "XX" by standing in a system no warp point leaves. The start
+// itself is reached again only through a warp point that leads straight back into it (the
+// search offers those before it closes the start; any longer way back finds it closed).
 class CostsFrom {
  public:
   CostsFrom(const RouteGraph& graph, const std::array<float, 256>& cost, std::size_t source,
             std::size_t nodes)
-      : graph_(graph), dist_(nodes, kNoTrip), source_(source) {
+      : graph_(graph), dist_(nodes, kNoTrip), source_(source), back_(kNoTrip) {
+    if (source < graph.SystemCount()) {
+      for (const WarpLink& link : graph.LinksFrom(static_cast<RouteGraph::SystemId>(source)))
+        if (link.destination == source)
+          back_ = std::min(back_, cost[static_cast<unsigned char>(link.warpClass)]);
+    }
     using Item = std::pair<float, std::size_t>;
     std::priority_queue<Item, std::vector<Item>, std::greater<>> queue;
     dist_[source] = 0.0f;
@@ -47,7 +53,7 @@ class CostsFrom {
   }
 
   float To(std::size_t target, bool anyUnsurveyed) const {
-    float best = target == source_ ? kNoTrip : dist_[target];
+    float best = target == source_ ? back_ : dist_[target];
     if (anyUnsurveyed) {
       for (std::size_t node = 0; node < dist_.size(); ++node) {
         if (node < graph_.SystemCount() && graph_.HasLinks(static_cast<RouteGraph::SystemId>(node)))
@@ -62,6 +68,7 @@ class CostsFrom {
   const RouteGraph& graph_;
   std::vector<float> dist_;
   std::size_t source_;
+  float back_;  // the cheapest warp point from the start straight back into it
 };
 
 float TripCost(const Matrix& costs, const std::vector<std::size_t>& order) {

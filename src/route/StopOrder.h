@@ -26,7 +26,8 @@ struct StopOrder {
 // every two points, each point's costs from one search of its own); for more, nearest
 // neighbour improved by 2-opt. Among orders that cost the same, the first wins, orders
 // compared by the stops' places in stops, position by position, so the given order wins any
-// tie it is in. A leg between two equal points is no trip, as a single request finds.
+// tie it is in. A leg costs what a single request finds: between two equal points only a
+// warp point leading straight back makes a trip.
 StopOrder BestStopOrder(const RouteGraph& graph, RouteMode mode, const std::string& start,
                         const std::vector<std::string>& stops, const std::string& goal);
 
