@@ -214,8 +214,8 @@ LayoutJob::State LayoutJob::Poll() {
   if (phase_ == Phase::Starting && Milliseconds() > options_.startTimeoutMs)
     return Fail("the layout program did not start" + Detail(child_->CapturedOutput()));
   if (Milliseconds() > options_.timeLimitMs)
-    return Fail(fmt::format("the layout took longer than {} s and was stopped",
-                            options_.timeLimitMs / 1000));
+    return Fail(fmt::format("the layout took longer than {:g} s and was stopped",
+                            options_.timeLimitMs / 1000.0));
   return state_;
 }
 
