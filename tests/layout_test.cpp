@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,7 +179,7 @@ TEST_F(LayoutTest, CacheIsRenewedWhenAFileOrTheMapChanges) {
   EXPECT_EQ(CacheEntries().size(), 1u);
 
   MapGraph renamed = graph;
-  renamed.nodes[2].name = "Gamma Secundus";
+  renamed.nodes[2].name = "Gamma Primo";  // the same length, so the same box
   EXPECT_FALSE(LayOut(renamed, Key()).fromCache);
   MapGraph rewired = renamed;
   rewired.edges.push_back({1, 5});
@@ -250,7 +251,8 @@ TEST_F(LayoutTest, DamagedOrForeignCacheFileIsIgnoredAndReplaced) {
 
 TEST_F(LayoutTest, CancelEndsTheChildAtOnceAndCachesNothing) {
   LayoutOptions options;
-  options.program = FakeProgram(R"(exec 4>"$2"; printf L >&4; exec sleep 60)");
+  options.program = FakeProgram(R"(echo $$ > ")" + dir_.File("pid") +
+                                R"("; exec 4>"$2"; printf L >&4; exec sleep 60)");
   auto job = LayoutJob::Start(SmallGalaxy(), Key(), options);
   while (job->Poll() == State::Running && job->phase() == LayoutJob::Phase::Starting) {
     ASSERT_LT(job->ElapsedSeconds(), 10);
@@ -262,6 +264,8 @@ TEST_F(LayoutTest, CancelEndsTheChildAtOnceAndCachesNothing) {
   job->Cancel();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
   EXPECT_EQ(job->Poll(), State::Cancelled);
+  const pid_t child = std::stoi(ReadFile(dir_.File("pid")));
+  EXPECT_NE(::kill(child, 0), 0) << "the child still exists";
   EXPECT_EQ(job->NotifyFd(), -1);
   EXPECT_TRUE(CacheEntries().empty());
 }
@@ -277,6 +281,9 @@ TEST_F(LayoutTest, BrokenLayoutsFailCleanlyAndCacheNothing) {
       {"crashes", R"(exec 4>"$2"; printf L >&4; kill -SEGV $$)", "", "signal 11"},
       {"ends without an answer", R"(exec 4>"$2"; printf LA >&4)", "", "without an answer"},
       {"answers nonsense", R"(exec 4>"$2"; printf LA >&4; printf 'P\001\000\000\000x' >&3)", "",
+       "malformed answer"},
+      {"answers for no node",
+       R"(exec 4>"$2"; printf LA >&4; printf 'P\014\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0' >&3)", "",
        "malformed answer"},
       {"never starts", "exit 1", "", "did not start"},
       {"runs too long", R"(exec 4>"$2"; printf L >&4; exec sleep 60)", "", "longer than"},

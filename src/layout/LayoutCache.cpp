@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -166,6 +167,7 @@ std::optional<MapLayout> LoadCachedLayout(const std::string& path, const CacheKe
 bool StoreCachedLayout(const std::string& path, const CacheKey& key,
                        const std::string& requestBytes, const MapGraph& graph,
                        const MapLayout& layout, std::string& failure) {
+  assert(layout.positions.size() == graph.nodes.size());
   std::string bytes(kMagic, sizeof kMagic);
   PutU32(bytes, kFormat);
   PutText(bytes, key.text());
