@@ -119,8 +119,7 @@ void LayoutJob::Begin() {
                                      : LoadCachedLayout(cachePath_, *key_, requestBytes_, graph_);
     if (cached) {
       layout_ = std::move(*cached);
-      state_ = State::Done;
-      ended_ = Clock::now();
+      End(State::Done);
       return;
     }
   }
@@ -150,13 +149,19 @@ void LayoutJob::Begin() {
   if (!child_) Fail("cannot start the layout: " + why);
 }
 
-LayoutJob::~LayoutJob() {
-  ReleaseChild();
+LayoutJob::~LayoutJob() { Release(); }
+
+void LayoutJob::Release() {
+  child_.reset();  // kills the child if it is still there
   ReleaseRequest();
   CloseFd(progressRead_);
 }
 
-void LayoutJob::ReleaseChild() { child_.reset(); }
+void LayoutJob::End(State state) {
+  Release();
+  state_ = state;
+  ended_ = Clock::now();
+}
 
 // Once the child has read the request and opened its end of the progress pipe, ours are
 // dropped: from then on the end of the pipe means the end of the child.
@@ -174,22 +179,13 @@ int LayoutJob::Milliseconds() const {
 double LayoutJob::ElapsedSeconds() const { return Milliseconds() / 1000.0; }
 
 LayoutJob::State LayoutJob::Fail(std::string why) {
-  ReleaseChild();
-  ReleaseRequest();
-  CloseFd(progressRead_);
   failure_ = std::move(why);
-  state_ = State::Failed;
-  ended_ = Clock::now();
+  End(State::Failed);
   return state_;
 }
 
 void LayoutJob::Cancel() {
-  if (state_ != State::Running) return;
-  ReleaseChild();
-  ReleaseRequest();
-  CloseFd(progressRead_);
-  state_ = State::Cancelled;
-  ended_ = Clock::now();
+  if (state_ == State::Running) End(State::Cancelled);
 }
 
 LayoutJob::State LayoutJob::Poll() {
@@ -232,17 +228,13 @@ LayoutJob::State LayoutJob::Finish() {
       !DecodePositions(message.payload, layout.positions, layout.peakMemoryKiB) ||
       layout.positions.size() != graph_.nodes.size())
     return Fail("the layout program sent a malformed answer");
-  ReleaseChild();
-  ReleaseRequest();
-  CloseFd(progressRead_);
 
   // GraphViz's y axis points up, the screen's down.
   for (Point& p : layout.positions) p.y = -p.y;
   layout.bounds = BoundsOf(layout.positions);
   layout.engine = engine_;
   layout_ = std::move(layout);
-  state_ = State::Done;
-  ended_ = Clock::now();
+  End(State::Done);
   if (!cachePath_.empty())
     StoreCachedLayout(cachePath_, *key_, requestBytes_, graph_, layout_, cacheProblem_);
   return state_;

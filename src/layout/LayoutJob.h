@@ -67,7 +67,8 @@ class LayoutJob {
   const std::string& failure() const { return failure_; }
   // When the cache could not be written, why (the layout is good all the same).
   const std::string& cacheProblem() const { return cacheProblem_; }
-  // Readable when Poll has something to take in; -1 once the job is no longer Running.
+  // Readable when Poll has something to take in; -1 once the job is no longer Running, so a
+  // socket notifier on it must be switched off when Poll returns anything but Running.
   int NotifyFd() const { return progressRead_; }
 
  private:
@@ -76,7 +77,9 @@ class LayoutJob {
   void Begin();
   State Finish();
   State Fail(std::string why);
-  void ReleaseChild();
+  // Drops the child and every descriptor; End also records how the job ended.
+  void Release();
+  void End(State state);
   void ReleaseRequest();
   int Milliseconds() const;
 
