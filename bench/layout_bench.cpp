@@ -1,0 +1,148 @@
+// Times map layouts, the first time and from the cache:
+//   layout_bench [--engine neato|sfdp] GALAXY...
+// where GALAXY is a folder of empire files (*.db, *.mdb) or a number of warp points for a
+// synthetic galaxy. Without arguments: the bundled sample galaxy and 10,000 warp points.
+// Runs with a fresh cache folder of its own.
+#include <fmt/format.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "GalaxyGenerator.h"
+#include "layout/LayoutJob.h"
+#include "starmap/EmpireDatabase.h"
+#include "starmap/NameRules.h"
+
+namespace lanewright {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The map's graph: a node per system and per unexplored warp point, an edge per warp point.
+layout::MapGraph ReadGraph(const std::vector<std::string>& files, int& rows) {
+  layout::MapGraph graph;
+  std::map<std::string, std::uint32_t> index;
+  auto node = [&](const std::string& name, layout::NodeKind kind) {
+    auto [it, added] = index.emplace(name, static_cast<std::uint32_t>(graph.nodes.size()));
+    if (added) graph.nodes.push_back({name, kind});
+    return it->second;
+  };
+  rows = 0;
+  for (const auto& file : files) {
+    EmpireDatabase db;
+    db.record.dbFile = file;
+    if (db.Open() != store::S_OK) throw std::runtime_error(db.error().reason);
+    while (db.MoveNext() == store::S_OK) {
+      ++rows;
+      const WarpPoint& row = db.record;
+      if (RawDestinationName(row.destination).empty()) continue;
+      const bool unexplored = row.destination.front() == '?';
+      const auto from = node(row.system, layout::NodeKind::System);
+      const auto to = node(DestinationName(row.destination),
+                           unexplored ? layout::NodeKind::Stub : layout::NodeKind::System);
+      graph.edges.push_back({from, to});
+    }
+  }
+  return graph;
+}
+
+std::vector<std::string> GalaxyFiles(const std::string& what, const fs::path& scratch) {
+  std::vector<std::string> files;
+  if (fs::is_directory(what)) {
+    for (const auto& entry : fs::directory_iterator(what))
+      if (entry.path().extension() == ".db") files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+  bench::GalaxyOptions options;
+  options.warpPoints = std::stoi(what);
+  const fs::path folder = scratch / ("galaxy-" + what);
+  fs::create_directories(folder);
+  return bench::WriteGalaxy(folder.string(), options).files;
+}
+
+// CPU seconds used by finished child processes so far: the machine may be shared, so the
+// layout's own CPU time is reported beside the time it took.
+double ChildCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double Run(const layout::MapGraph& graph, const layout::CacheKey& key,
+           const layout::LayoutOptions& options, layout::MapLayout& result, double& cpu) {
+  const double cpuBefore = ChildCpuSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  auto job = layout::LayoutJob::Start(graph, key, options);
+  if (job->Wait() != layout::LayoutJob::State::Done)
+    throw std::runtime_error("layout failed: " + job->failure());
+  result = job->layout();
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  job.reset();
+  cpu = ChildCpuSeconds() - cpuBefore;
+  return elapsed;
+}
+
+int Main(int argc, char** argv) {
+  layout::LayoutOptions options;
+  std::vector<std::string> galaxies;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--engine" && i + 1 < argc)
+      options.engine = argv[++i];
+    else
+      galaxies.push_back(arg);
+  }
+  if (galaxies.empty())
+    galaxies = {(fs::path(__FILE__).parent_path().parent_path() / "samples/galaxy").string(),
+                "10000"};
+
+  char pattern[] = "/tmp/lanewright-layout-bench-XXXXXX";
+  const fs::path scratch = ::mkdtemp(pattern);
+  ::setenv("XDG_CACHE_HOME", (scratch / "cache").c_str(), 1);
+  fmt::print("{:>12} {:>7} {:>7} {:>6} {:>8} {:>8} {:>9} {:>9} {:>12}\n", "galaxy", "rows", "nodes",
+             "engine", "first s", "cpu s", "cached s", "peak MiB", "size (pt)");
+  for (const auto& what : galaxies) {
+    const auto files = GalaxyFiles(what, scratch);
+    int rows = 0;
+    const auto graph = ReadGraph(files, rows);
+    const auto key = layout::CacheKey::ForFiles(files);
+    layout::MapLayout first;
+    layout::MapLayout cached;
+    double cpu = 0;
+    double cachedCpu = 0;
+    const double firstSeconds = Run(graph, *key, options, first, cpu);
+    const double cachedSeconds = Run(graph, *key, options, cached, cachedCpu);
+    if (!cached.fromCache) throw std::runtime_error("the second run did not use the cache");
+    const auto& b = first.bounds;
+    fmt::print("{:>12} {:>7} {:>7} {:>6} {:>8.2f} {:>8.2f} {:>9.3f} {:>9.1f} {:>5.0f}x{:<6.0f}\n",
+               fs::path(what).filename().string(), rows, graph.nodes.size(), first.engine,
+               firstSeconds, cpu, cachedSeconds, first.peakMemoryKiB / 1024.0, b.right - b.left,
+               b.bottom - b.top);
+    std::fflush(stdout);
+  }
+  fs::remove_all(scratch);
+  return 0;
+}
+
+}  // namespace
+}  // namespace lanewright
+
+int main(int argc, char** argv) {
+  try {
+    return lanewright::Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "layout_bench: %s\n", e.what());
+    return 1;
+  }
+}
