@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 
 #include "route/FindRoute.h"
+#include "starmap/Printable.h"
 
 namespace lanewright::cli {
 namespace {
@@ -58,7 +60,9 @@ void PrintOutput(std::string_view text, const CommonOptions& common) {
   std::fflush(stdout);
 }
 
-void Complain(std::string_view message) { std::cerr << "lanewright: " << message << '\n'; }
+void Complain(std::string_view message) {
+  std::cerr << "lanewright: " << Printable(message) << '\n';
+}
 
 SystemLists LoadForCommand(const std::vector<std::string>& files, Context& context) {
   StringOutputBox output;
@@ -128,7 +132,11 @@ int RunCli(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
+    // The message may quote what was typed; each of its lines is shown escaped.
+    std::ostringstream message;
+    app.exit(e, std::cout, message);
+    std::istringstream lines(message.str());
+    for (std::string line; std::getline(lines, line);) std::cerr << Printable(line) << '\n';
     return ExitCode(Outcome::Usage);
   } catch (const UsageError& e) {
     Complain(e.what());

@@ -38,7 +38,7 @@ LayoutRequest MakeLayoutRequest(const MapGraph& graph) {
       // A fixed seed: the same galaxy always gets the same map.
       {"start", "1"},
       // Removes overlaps by moving nodes only as far as needed, keeping the shape.
-      {"overlap", "prism"},
+      {"overlap", graph.nodes.size() > kFullOverlapRemovalUpTo ? "prism20" : "prism"},
       // Room around each box, in points, so that neighbouring labels do not touch.
       {"sep", "+4"},
       // The map draws straight edges itself; GraphViz need not route them.
