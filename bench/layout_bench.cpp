@@ -18,7 +18,8 @@
 
 #include "GalaxyGenerator.h"
 #include "layout/LayoutJob.h"
-#include "starmap/EmpireDatabase.h"
+#include "route/RouteGraph.h"
+#include "starmap/EmpireRows.h"
 #include "starmap/NameRules.h"
 
 namespace lanewright {
@@ -26,32 +27,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The map's graph: a node per system and per unexplored warp point, an edge per warp point.
+// The map's graph, as the desktop program makes it: the route network of the files.
 layout::MapGraph ReadGraph(const std::vector<std::string>& files, int& rows) {
-  layout::MapGraph graph;
-  std::map<std::string, std::uint32_t> index;
-  auto node = [&](const std::string& name, layout::NodeKind kind) {
-    auto [it, added] = index.emplace(name, static_cast<std::uint32_t>(graph.nodes.size()));
-    if (added) graph.nodes.push_back({name, kind});
-    return it->second;
-  };
+  std::vector<std::shared_ptr<const EmpireRows>> read;
   rows = 0;
   for (const auto& file : files) {
-    EmpireDatabase db;
-    db.record.dbFile = file;
-    if (db.Open() != store::S_OK) throw std::runtime_error(db.error().reason);
-    while (db.MoveNext() == store::S_OK) {
-      ++rows;
-      const WarpPoint& row = db.record;
-      if (RawDestinationName(row.destination).empty()) continue;
-      const bool unexplored = row.destination.front() == '?';
-      const auto from = node(row.system, layout::NodeKind::System);
-      const auto to = node(DestinationName(row.destination),
-                           unexplored ? layout::NodeKind::Stub : layout::NodeKind::System);
-      graph.edges.push_back({from, to});
-    }
+    store::StoreError err;
+    read.push_back(ReadEmpireRows(file, err));
+    if (!read.back()) throw std::runtime_error(err.reason);
+    rows += static_cast<int>(read.back()->Rows().size());
   }
-  return graph;
+  return layout::MapGraphOf(BuildRouteGraph(read, {}));
 }
 
 std::vector<std::string> GalaxyFiles(const std::string& what, const fs::path& scratch) {

@@ -16,4 +16,23 @@ Bounds BoundsOf(const std::vector<Point>& positions) {
   return b;
 }
 
+MapGraph MapGraphOf(const WarpNetwork& network) {
+  MapGraph graph;
+  graph.nodes.resize(network.SystemCount());
+  // A stub is reached only through unexplored warp points and left by none.
+  std::vector<bool> reached(network.SystemCount()), reachedExplored(network.SystemCount());
+  graph.edges.reserve(network.Links().size());
+  for (const WarpLink& link : network.Links()) {
+    graph.edges.push_back({link.system, link.destination});
+    reached[link.destination] = true;
+    if (!link.unexplored) reachedExplored[link.destination] = true;
+  }
+  for (std::uint32_t id = 0; id < network.SystemCount(); ++id) {
+    graph.nodes[id].name = std::string(network.Name(id));
+    const bool stub = reached[id] && !reachedExplored[id] && !network.HasLinks(id);
+    graph.nodes[id].kind = stub ? NodeKind::Stub : NodeKind::System;
+  }
+  return graph;
+}
+
 }  // namespace lanewright::layout

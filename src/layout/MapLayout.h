@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "starmap/WarpNetwork.h"
+
 namespace lanewright::layout {
 
 // The warp network as the map draws it: systems, plus one small stub per unexplored warp
@@ -26,6 +28,10 @@ struct MapGraph {
   std::vector<MapNode> nodes;
   std::vector<MapEdge> edges;
 };
+
+// The map of a network: a node per system, in the network's numbering (the names of
+// unexplored warp points no warp point leaves are stubs), an edge per warp point.
+MapGraph MapGraphOf(const WarpNetwork& network);
 
 struct Point {
   double x = 0;

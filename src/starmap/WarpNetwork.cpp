@@ -62,6 +62,7 @@ class WarpNetworkBuilder {
       link.warpClass = row.warpClass;
       if (IsUnexplored(raw)) {
         if (!unexploredIds_.insert(id).second) continue;
+        link.unexplored = true;
         link.system = map(row.system);
         if (range) {
           link.destination = net_.names_.Intern(UnexploredName(raw, id));
