@@ -415,54 +415,5 @@ TEST_F(StoreRouteTest, DefaultStartIsComputedWhenStoringAndGivenStartsMustNotCol
   EXPECT_TRUE(Run("Beta", {}, true, false, 3, 150, store).stored);
 }
 
-TEST(CliStoreRouteTest, ExitCodesAndNothingStoredOnFailure) {
-  TempDir dir;
-  const std::string empire = dir.File("empire3.db"), turnDb = dir.File("turn.db");
-  testing::WriteEmpireFile(
-      FixtureFormat::Sqlite, empire,
-      {{1, 3, "Sol", "VegaA", 1001}, {2, 3, "Vega", "SolA", 1002}, {3, 7, "Deneb", "?RB", 1003}});
-  ASSERT_EQ(testing::RunLanewright({"init-turn-db", turnDb}).exitCode, 0);
-  Connect(turnDb,
-          "INSERT INTO Orders (Empire, \"Order Code\", \"Order Number\") VALUES (3, 'MOVE', 230);"
-          "INSERT INTO Fleets VALUES (3, 15, 'Scouts')");
-  const auto run = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), {"store-route", "--turn-db", turnDb, "--from", "Sol"});
-    args.push_back(empire);
-    return testing::RunLanewright(args);
-  };
-  const std::pair<std::vector<std::string>, int> cases[] = {
-      {{"--to", "XR", "--survey", "15", "--start-order", "10", "--by", "fuel", "--empire", "3"},
-       1},                                                     // no route
-      {{"--to", "Vega", "--move", "16", "--empire", "3"}, 2},  // not a fleet of 3
-      {{"--to", "Vega", "--empire", "4"}, 2},                  // not a loaded empire
-      {{"--to", "Nowhere", "--empire", "3"}, 2},
-      {{"--to", "Vega", "--move", "15", "--convoy", "x", "--empire", "3"}, 64},
-      {{"--to", "Vega", "--by", "speed", "--empire", "3"}, 64},
-      {{"--to", "Vega"}, 64},  // no --empire
-  };
-  const auto before = testing::ReadFile(turnDb);
-  for (const auto& [args, exitCode] : cases) {
-    const auto r = run(args);
-    EXPECT_EQ(r.exitCode, exitCode) << args[1] << r.err;
-    EXPECT_EQ(r.out.ends_with("\nNo orders were stored.\n"), exitCode == 1) << r.out;
-  }
-  const auto exists = testing::RunLanewright({"init-turn-db", turnDb});
-  EXPECT_EQ(exists.exitCode, 2);
-  EXPECT_NE(exists.err.find("already exists"), std::string::npos) << exists.err;
-  EXPECT_EQ(testing::ReadFile(turnDb), before);
-
-  const auto stored = run({"--to", "Vega", "--empire", "3"});  // a convoy by default
-  EXPECT_EQ(stored.exitCode, 0) << stored.err;
-  EXPECT_EQ(stored.out,
-            "3, CNVR, 240, Sol -> Vega\n3, MOVE, 250, 1234, Sol, 1001\n3, WARP, 260, 1234\n"
-            "3, CNVR, 270, Sol -> Vega\n");
-  EXPECT_EQ(ReadRows(turnDb, "Orders").size(), 5u);
-
-  std::filesystem::remove(turnDb);
-  const auto missing = run({"--to", "Vega", "--empire", "3"});
-  EXPECT_EQ(missing.exitCode, 2);
-  EXPECT_NE(missing.err.find("no such file"), std::string::npos) << missing.err;
-}
-
 }  // namespace
 }  // namespace lanewright

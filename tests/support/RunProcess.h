@@ -17,4 +17,8 @@ ProcessResult RunLanewright(const std::vector<std::string>& args);
 // Runs any program with args (argv[0] = program), capturing both outputs.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args);
 
+// Starts the lanewright binary once per entry of runs, all at the same time, and waits for
+// every one of them.
+std::vector<ProcessResult> RunLanewrightAtOnce(const std::vector<std::vector<std::string>>& runs);
+
 }  // namespace lanewright::testing
