@@ -262,6 +262,24 @@ TEST_F(CliTest, SimultaneousStoreRoutesNeverShareANumber) {
   }
 }
 
+// A convoy name is shown whole, stored cut to the 50 characters the database holds, and the
+// run says so on stderr (for a long default "A -> B" name too).
+TEST_F(CliTest, LongConvoyNamesAreStoredCutAndTheUserIsTold) {
+  const std::string name(60, 'n');
+  const auto r = RunLanewright({"store-route", "--from", "Alpha", "--to", "Beta", "--empire", "3",
+                                "--convoy", name, "--turn-db", turn, a});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("3, CNVR, 240, " + name + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("keeps only the first 50"), std::string::npos) << r.err;
+  store::StoreError err;
+  auto reader = store::OpenTable(turn, "Orders", err);
+  store::Row row;
+  std::string stored;
+  while (reader && reader->Next(row) == store::S_OK)
+    if (std::get<std::string>(row[1]) == "CNVR") stored = std::get<std::string>(row[3]);
+  EXPECT_EQ(stored, std::string(50, 'n'));
+}
+
 // A Jet turn entry database another program has open (its lock file is there) refuses the
 // append: nothing is stored and the run says why.
 TEST_F(CliTest, ATurnEntryDatabaseThatRefusesStoresNothing) {
