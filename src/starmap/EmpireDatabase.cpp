@@ -18,8 +18,8 @@ store::HResult EmpireDatabase::MoveNext() {
   if (hr != store::S_OK) return hr;
   record.column1 = values_[0].number;
   record.empire = values_[1].number;
-  record.system = std::move(values_[2].text);
-  record.destination = std::move(values_[3].text);
+  record.system = values_[2].text;
+  record.destination = values_[3].text;
   record.warpPointId = values_[4].number;
   return hr;
 }

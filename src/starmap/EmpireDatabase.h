@@ -25,7 +25,7 @@ class EmpireDatabase {
 
  private:
   store::BoundReader reader_;
-  std::vector<store::BoundValue> values_;
+  std::vector<store::BoundField> values_;
 };
 
 }  // namespace lanewright
