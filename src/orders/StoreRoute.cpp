@@ -40,7 +40,12 @@ StoreRouteResult StoreRoute(const StarMap& starMap, const std::string& from, con
   }
   if (sink.NumberingOverflowed()) {
     result.storeError = {store::E_FAIL, "the order numbers would run past 2147483647"};
-  } else if (!turnEntry.InsertOrders(sink.Orders(), result.storeError) &&
+  } else if (!turnEntry.InsertOrders(
+                 values.empire,
+                 [&sink](const std::vector<std::int32_t>&, store::StoreError&) {
+                   return sink.Orders();
+                 },
+                 result.storeError) &&
              !result.storeError.Failed()) {
     result.storeError = {store::E_FAIL, "the turn entry database refused the orders"};
   }

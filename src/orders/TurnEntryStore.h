@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,14 @@ class TurnEntryStore {
   // (and returns 0 / an empty list).
   virtual std::int32_t HighestOrderNumber(std::int32_t empire, store::StoreError& err) = 0;
   virtual std::vector<std::int32_t> ListFleets(std::int32_t empire, store::StoreError& err) = 0;
-  // Stores all rows in one transaction, or none of them. False with err filled on failure.
-  virtual bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError& err) = 0;
+  // Inside one exclusive section of the store: reads the order numbers the empire already
+  // has (every readable "Orders" row of that empire; ascending, distinct), passes them to
+  // decide, and stores the rows decide returns, all in one transaction. When decide fills
+  // its err (or returns no rows) nothing is stored; decide's err is then returned in err.
+  using DecideRows = std::function<std::vector<OrderRow>(
+      const std::vector<std::int32_t>& takenNumbers, store::StoreError& err)>;
+  virtual bool InsertOrders(std::int32_t empire, const DecideRows& decide,
+                            store::StoreError& err) = 0;
   // Whether the store can be opened and has both tables; err says why not.
   virtual bool Check(store::StoreError& err) = 0;
 };
