@@ -68,7 +68,9 @@ class FakeTurnEntry final : public TurnEntryStore {
     ++d_.fleetQueries;
     return d_.fleets[empire];
   }
-  bool InsertOrders(const std::vector<OrderRow>& rows, store::StoreError&) override {
+  bool InsertOrders(std::int32_t, const DecideRows& decide, store::StoreError& err) override {
+    const std::vector<OrderRow> rows = decide({}, err);
+    if (err.Failed()) return false;
     d_.inserted.insert(d_.inserted.end(), rows.begin(), rows.end());
     return true;
   }

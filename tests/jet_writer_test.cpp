@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 
 #include "store/JetFormat.h"
 #include "store/JetWriter.h"
@@ -87,9 +88,11 @@ std::vector<Row> ReadBack(const std::string& path, const std::string& table) {
 }
 
 // Checks the file with mdbtools, mdb-reader and the program's own reader. tables hold
-// every row the file should have, in order.
+// every row the file should have, in order; all are listed, and those named in detailed
+// (all when it is empty) are read through and through.
 void ExpectReadersSee(const std::string& path, JetVersion v,
-                      const std::vector<JetTableSpec>& tables) {
+                      const std::vector<JetTableSpec>& tables,
+                      const std::set<std::string>& detailed = {}) {
   RequireNodeReader();
   if (::testing::Test::HasFatalFailure()) return;
   EXPECT_EQ(RunProgram("mdb-ver", {path}).out, v == JetVersion::Jet3 ? "JET3\n" : "JET4\n");
@@ -101,6 +104,7 @@ void ExpectReadersSee(const std::string& path, JetVersion v,
   const testing::ProcessResult schema = RunProgram("mdb-schema", {path});
   EXPECT_EQ(schema.exitCode, 0) << schema.err;
   for (const auto& t : tables) {
+    if (!detailed.empty() && detailed.count(t.name) == 0) continue;
     SCOPED_TRACE("table " + t.name);
     const auto section = schema.out.find("CREATE TABLE [" + t.name + "]");
     ASSERT_NE(section, kNpos) << schema.out;
@@ -127,6 +131,13 @@ void ExpectReadersSee(const std::string& path, JetVersion v,
 }
 
 const char* VersionName(JetVersion v) { return v == JetVersion::Jet3 ? "Jet3" : "Jet4"; }
+
+}  // namespace
+
+// Parameters print as their names, not as bytes.
+void PrintTo(JetVersion v, std::ostream* out) { *out << VersionName(v); }
+
+namespace {
 
 // Letters both versions can hold (code page 1252 has them all), and more for Jet4, among
 // them U+0100 whose low byte 0 rules out the compressed form.
@@ -174,7 +185,8 @@ TEST_P(ReadersTest, AddsTablesOnlyToItsOwnFiles) {
     t->rows.push_back({t == &tables[3] ? Cell{I{33}} : Cell{}});
     ASSERT_EQ(AppendJetRows(path, t->name, {t->rows.back()}).reason, "");
   }
-  ExpectReadersSee(path, v, tables);
+  // Read through: tables whose maps sit on page 1, on the page after it, and the added one.
+  ExpectReadersSee(path, v, tables, {"Table 0", "Table 3", tables[tables.size() - 2].name, "B"});
 
   PatchByte(path, v == JetVersion::Jet3 ? 2 * 2048 + 27 : 2 * 4096 + 47, 1);  // catalog indexes
   const std::string before = ReadFile(path);
@@ -224,7 +236,7 @@ TEST_P(ReadersTest, BothReadersSeeEveryRow) {
   };
   // Lengths sweep 0..255 in both text columns, so Access 97 rows cross 256 and 512 bytes.
   std::vector<Row> many;
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < 1200; ++i) {
     many.push_back({I{i * 7919LL - 10'000'000},
                     i % 17 == 0 ? Cell{} : Cell{Letters(i * 13 % 256, i, v)},
                     i % 19 == 0 ? Cell{} : Cell{I{i % 256}}, I{(i * 37) % 65536 - 32768},
@@ -307,6 +319,61 @@ TEST_P(ReadersTest, GrowsPastAnInlineUsageMap) {
   ExpectReadersSee(path, v, {later, big});
 }
 
+// A row for a table of a Long Integer and 16 Text(255) columns whose stored form takes
+// exactly `size` bytes, found with the writer's own encoders.
+Row RowOfSize(JetVersion v, std::size_t size) {
+  const jet::Layout& layout = jet::LayoutFor(v);
+  std::vector<jet::ColumnDef> defs(17);
+  for (std::size_t i = 1; i < defs.size(); ++i) defs[i].type = jet::kText, defs[i].length = 255;
+  jet::AssignColumnLayout(layout, defs);
+  const auto withLetters = [&](std::size_t letters, std::size_t& stored) {
+    Row row{I{1}};
+    std::vector<jet::StoredValue> values{jet::EncodeCell(layout, defs[0], row[0])};
+    for (std::size_t c = 0; c < 16; ++c) {
+      row.push_back(
+          std::string(std::min<std::size_t>(255, letters - std::min(letters, c * 255)), 'x'));
+      values.push_back(jet::EncodeCell(layout, defs[c + 1], row.back()));
+    }
+    stored = jet::EncodeRow(layout, defs, 16, values).size();
+    return row;
+  };
+  // A letter more stores a byte more, give or take the few bytes of the row's trailer.
+  std::size_t stored = 0;
+  withLetters(0, stored);
+  for (std::size_t letters = size > stored + 64 ? size - stored - 64 : 0; letters <= 16 * 255;
+       ++letters) {
+    Row row = withLetters(letters, stored);
+    if (stored == size) return row;
+    if (stored > size) break;
+  }
+  ADD_FAILURE() << "no row of " << size << " bytes";
+  return {};
+}
+
+// Rows that fill a page to the last byte go on it: one alone, and two together; one byte
+// more does not fit any page.
+TEST_P(ReadersTest, RowsThatFillAPageExactly) {
+  const JetVersion v = GetParam();
+  TempDir dir;
+  const std::string path = dir.File("full.mdb");
+  JetTableSpec full{"Full", {{"N"}}, {}};
+  for (int c = 0; c < 16; ++c)
+    full.columns.push_back({fmt::format("T{}", c), JetColumnType::Text, 255});
+  ASSERT_EQ(CreateJetDatabase(path, v, {full}).reason, "");
+  const std::size_t max = jet::LayoutFor(v).MaxRowLength();
+  const auto pages = [&] { return std::filesystem::file_size(path) / jet::LayoutFor(v).pageSize; };
+  const auto before = pages();
+  full.rows = {RowOfSize(v, max), RowOfSize(v, 100), RowOfSize(v, max - 2 - 100)};
+  ASSERT_EQ(AppendJetRows(path, "Full", {full.rows[0]}).reason, "");
+  EXPECT_EQ(pages(), before + 1);
+  ASSERT_EQ(AppendJetRows(path, "Full", {full.rows[1], full.rows[2]}).reason, "");
+  EXPECT_EQ(pages(), before + 2);
+  Row over = full.rows[0];
+  std::get<std::string>(over.back()) += 'x';  // the last column is not full
+  EXPECT_NE(AppendJetRows(path, "Full", {over}).reason.find("fit on a page"), kNpos);
+  ExpectReadersSee(path, v, {full});
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, ReadersTest,
                          ::testing::Values(JetVersion::Jet3, JetVersion::Jet4),
                          [](const auto& info) { return std::string(VersionName(info.param)); });
@@ -340,6 +407,10 @@ struct RefusalCase {
   std::function<void(const std::string& copy)> damageCopy = {};
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* out) {
+  *out << VersionName(c.version) << " " << c.name;
+}
+
 class RefusalTest : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(RefusalTest, FileIsLeftUnchanged) {
@@ -359,7 +430,10 @@ TEST_P(RefusalTest, FileIsLeftUnchanged) {
   const auto listing = Listing(dir.path());
 
   detail::SetJetWriterCopyHookForTesting(c.damageCopy);
+  const auto wait = LockWait();
+  SetLockWait(std::chrono::milliseconds(100));  // for "AnotherWriter"
   const StoreError err = AppendJetRows(path, c.table, c.rows);
+  SetLockWait(wait);
   detail::SetJetWriterCopyHookForTesting(nullptr);
 
   EXPECT_EQ(err.code, E_FAIL);
