@@ -55,7 +55,9 @@ SqliteDb OpenSqlite(const std::string& path, int flags, StoreError& err) {
   SqliteDb db;
   db.budget_ = std::make_unique<SqliteDb::Budget>();
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
+  // NOMUTEX: a connection is used by one thread at a time, so SQLite need not lock it
+  // for every value read (which costs as much as the reading).
+  const int rc = sqlite3_open_v2(name.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   db.db_.reset(raw);  // owned even when opening failed
   if (rc != SQLITE_OK) {
     err = {E_FAIL, fmt::format("{}: {}", path, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc))};

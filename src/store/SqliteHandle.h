@@ -23,7 +23,8 @@ using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalizer>;
 // larger value can only come from a file built to make us work or allocate.
 inline constexpr int kSqliteMaxValueBytes = 32 * 1024;
 
-// A connection to a file that may come from another player, opened the way SQLite's
+// A connection to a file that may come from another player, used by one thread at a time
+// (it has no mutex of its own), opened the way SQLite's
 // advice for untrusted databases says: defensive mode, the schema not trusted to call
 // functions with side effects, no extensions, small limits, and a work budget.
 //

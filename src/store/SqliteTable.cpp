@@ -73,31 +73,33 @@ class SqliteTableReader final : public TableReader {
     cells.resize(width_);
     for (int i = 0; i < static_cast<int>(width_); ++i) {
       CellView& cell = cells[static_cast<std::size_t>(i)];
-      switch (sqlite3_column_type(s, i)) {
+      // The connection has no mutex, so the value may be read directly (one call less
+      // per column than through sqlite3_column_*).
+      sqlite3_value* v = sqlite3_column_value(s, i);
+      switch (sqlite3_value_type(v)) {
         case SQLITE_INTEGER:
           cell.kind = CellView::Kind::Integer;
-          cell.integer = sqlite3_column_int64(s, i);
+          cell.integer = sqlite3_value_int64(v);
           break;
         case SQLITE_FLOAT:
           cell.kind = CellView::Kind::Real;
-          cell.real = sqlite3_column_double(s, i);
+          cell.real = sqlite3_value_double(v);
           break;
         case SQLITE_TEXT: {
-          const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-          const auto n = static_cast<std::size_t>(sqlite3_column_bytes(s, i));
+          const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+          const auto n = p ? static_cast<std::size_t>(sqlite3_value_bytes(v)) : 0;
           // A text ends at its first NUL, as every reader of a zero-terminated field sees
           // it; nothing after it may reach a name or a file.
-          const void* nul = p ? std::memchr(p, 0, n) : nullptr;
+          const void* nul = n ? std::memchr(p, 0, n) : nullptr;
           cell.kind = CellView::Kind::Text;
-          cell.bytes = {
-              p ? p : "",
-              nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - p) : (p ? n : 0)};
+          cell.bytes = {p ? p : "",
+                        nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - p) : n};
           break;
         }
         case SQLITE_BLOB: {
-          const auto* p = static_cast<const char*>(sqlite3_column_blob(s, i));
+          const auto* p = static_cast<const char*>(sqlite3_value_blob(v));
           cell.kind = CellView::Kind::Bytes;
-          cell.bytes = {p ? p : "", p ? static_cast<std::size_t>(sqlite3_column_bytes(s, i)) : 0};
+          cell.bytes = {p ? p : "", p ? static_cast<std::size_t>(sqlite3_value_bytes(v)) : 0};
           break;
         }
         default:
