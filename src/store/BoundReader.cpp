@@ -116,6 +116,10 @@ HResult BoundReader::Open(std::unique_ptr<TableReader> reader, const std::string
   skipped_ = 0;
   error_ = {};
   bindings_ = std::move(bindings);
+  if (!reader_) {
+    error_ = {E_FAIL, fmt::format("{}: table \"{}\" cannot be opened", path, table)};
+    return error_.code;
+  }
   numberTexts_.resize(bindings_.size());
   const auto& columns = reader_->Columns();
   if (columns.size() < bindings_.size()) {

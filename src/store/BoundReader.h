@@ -41,7 +41,7 @@ class BoundReader {
   // column holds binary data.
   HResult Open(const std::string& path, const std::string& table, std::vector<Binding> bindings);
   // The same for a table opened elsewhere (see AppendRowsExclusively); path and table
-  // are for the messages.
+  // are for the messages. A null reader is E_FAIL.
   HResult Open(std::unique_ptr<TableReader> reader, const std::string& path,
                const std::string& table, std::vector<Binding> bindings);
 

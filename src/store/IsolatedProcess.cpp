@@ -43,6 +43,11 @@ void WriteProcFile(pid_t pid, const char* name, std::string_view text) {
 // child runs only its own code, and nothing of ours, once spawned.
 void LimitChild(pid_t pid) {
   WriteProcFile(pid, "oom_score_adj", "1000");
+  // A spawned child, unlike a forked one, cannot be told to die with us: should we die
+  // first, a child that keeps writing ends on SIGPIPE, and one that spins ends here. No
+  // table takes minutes of processor time to read.
+  const rlimit cpu{600, 610};
+  ::prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
   // Only the soft limit: the program may have its own reasons to set it (the sanitizers do).
   rlimit core{};
   if (::prlimit(pid, RLIMIT_CORE, nullptr, &core) == 0) {

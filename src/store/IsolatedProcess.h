@@ -52,9 +52,9 @@ class IsolatedProcess {
   // Starts the program args[0] (a path; no search) with args, by posix_spawn: stdin on
   // /dev/null, stdout and stderr captured, the channel on fd 3, no other descriptor of
   // ours, every signal at its default. The child is made the first victim of memory
-  // pressure, leaves no core file and, outside sanitizer builds, may map at most 2 GiB more
-  // than at its start. Null with failure filled when the system refuses (no such program,
-  // no processes or descriptors left).
+  // pressure, leaves no core file, may use ten minutes of processor time and, outside
+  // sanitizer builds, may map at most 2 GiB more than at its start. Null with failure filled when
+  // the system refuses (no such program, no processes or descriptors left).
   static std::unique_ptr<IsolatedProcess> Spawn(const std::vector<std::string>& args,
                                                 IsolationLimits limits, std::string& failure);
   ~IsolatedProcess();
