@@ -165,8 +165,6 @@ void PatchByte(const std::string& path, std::size_t at, std::uint8_t orBits, std
   WriteFile(path, bytes);
 }
 
-// The tests with many reader runs come first, while the test process is small to fork.
-//
 // Page 1 holds the usage maps of 7 tables in Jet3 and 28 in Jet4; more go on further
 // pages. A table added later and appended to gets its map there.
 TEST_P(ReadersTest, AddsTablesOnlyToItsOwnFiles) {
