@@ -86,14 +86,12 @@ class SqliteTableReader final : public TableReader {
           cell.real = sqlite3_value_double(v);
           break;
         case SQLITE_TEXT: {
-          const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
-          const auto n = p ? static_cast<std::size_t>(sqlite3_value_bytes(v)) : 0;
           // A text ends at its first NUL, as every reader of a zero-terminated field sees
-          // it; nothing after it may reach a name or a file.
-          const void* nul = n ? std::memchr(p, 0, n) : nullptr;
+          // it; nothing after it may reach a name or a file. SQLite ends every text with
+          // one, so its length is where the first one is.
+          const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
           cell.kind = CellView::Kind::Text;
-          cell.bytes = {p ? p : "",
-                        nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - p) : n};
+          cell.bytes = p ? std::string_view(p) : std::string_view();
           break;
         }
         case SQLITE_BLOB: {
