@@ -195,14 +195,14 @@ StoreError AppendRowsExclusively(const std::string& path, const std::string& tab
 StoreError CreateDatabase(const std::string& path, DatabaseFormat format,
                           const std::vector<NewTable>& tables) {
   if (format == DatabaseFormat::Sqlite) return CreateSqliteDatabase(path, tables);
-  std::vector<JetTableSpec> specs;
+  std::vector<JetTableSpec> definitions;
   for (const NewTable& t : tables) {
-    JetTableSpec spec{t.name, {}, {}};
-    for (const NewColumn& c : t.columns) spec.columns.push_back({c.name, c.type, c.length});
-    specs.push_back(std::move(spec));
+    JetTableSpec definition{t.name, {}, {}};
+    for (const NewColumn& c : t.columns) definition.columns.push_back({c.name, c.type, c.length});
+    definitions.push_back(std::move(definition));
   }
   return CreateJetDatabase(
-      path, format == DatabaseFormat::Jet3 ? JetVersion::Jet3 : JetVersion::Jet4, specs);
+      path, format == DatabaseFormat::Jet3 ? JetVersion::Jet3 : JetVersion::Jet4, definitions);
 }
 
 }  // namespace lanewright::store
