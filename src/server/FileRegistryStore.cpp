@@ -15,7 +15,7 @@
 #include <sstream>
 #include <vector>
 
-#include "export/ReplaceFile.h"
+#include "store/ReplaceFile.h"
 
 namespace lanewright::server {
 namespace {
@@ -347,8 +347,8 @@ std::unique_ptr<FileRegistryStore> FileRegistryStore::Open(const std::string& pa
 
 bool FileRegistryStore::Save(std::string* error) {
   if (ChangeCount() == savedChanges_) return true;
-  const ReplaceFileResult result = ReplaceFile(path_, WriteRegistryText(*this));
-  if (result.status != ReplaceFileResult::Status::Written) {
+  const store::ReplaceFileResult result = store::ReplaceFile(path_, WriteRegistryText(*this));
+  if (result.status != store::ReplaceFileResult::Status::Written) {
     *error = fmt::format("cannot write {}: {}", path_, result.reason);
     return false;
   }

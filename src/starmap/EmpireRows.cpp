@@ -32,7 +32,7 @@ std::shared_ptr<const EmpireRows> ReadEmpireRows(const std::string& path, store:
   std::unordered_set<std::uint64_t> furtherPairs;
   std::unordered_set<std::int32_t> empires;
 
-  std::vector<store::BoundValue> values;
+  std::vector<store::BoundField> values;
   store::HResult hr;
   while ((hr = reader.MoveNext(values)) == store::S_OK) {
     WarpPoint row;

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -15,6 +17,7 @@ namespace {
 struct Child {
   pid_t pid = -1;
   int fds[2] = {-1, -1};  // stdout, stderr
+  std::chrono::steady_clock::time_point started;
   ProcessResult result;
 };
 
@@ -29,6 +32,7 @@ Child Start(const std::string& program, const std::vector<std::string>& args) {
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe failed");
   Child child;
+  child.started = std::chrono::steady_clock::now();
   child.pid = fork();
   if (child.pid < 0) throw std::runtime_error("fork failed");
   if (child.pid == 0) {
@@ -73,7 +77,11 @@ void Finish(std::vector<Child>& children) {
   }
   for (Child& c : children) {
     int status = 0;
-    waitpid(c.pid, &status, 0);
+    rusage usage{};
+    wait4(c.pid, &status, 0, &usage);
+    c.result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - c.started).count();
+    c.result.maxRssKb = usage.ru_maxrss;
     c.result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 }

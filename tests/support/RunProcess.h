@@ -6,9 +6,11 @@
 namespace lanewright::testing {
 
 struct ProcessResult {
-  int exitCode = -1;
+  int exitCode = -1;  // 128 + the signal when a signal ended it
   std::string out;
   std::string err;
+  double seconds = 0;  // from start to end
+  long maxRssKb = 0;   // the most memory it held at once
 };
 
 // Runs the lanewright binary (its path comes from $LANEWRIGHT_BINARY) with args, no stdin.
