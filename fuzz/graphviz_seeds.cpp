@@ -14,7 +14,7 @@ struct SeedMap {
   bool yellowCircles;
   std::vector<std::string> names;  // 1 to 6
   int start;
-  std::vector<std::vector<int>> links;  // {from, to, shadowed}
+  std::vector<std::vector<int>> links;  // {from, to, kind: 0 unexplored, 1 shadowed, 2 explored}
 };
 
 std::string Encode(const SeedMap& map) {
@@ -28,7 +28,7 @@ std::string Encode(const SeedMap& map) {
   for (const auto& link : map.links) {
     back.push_back(link[0]);
     back.push_back(link[1]);
-    back.push_back(link[2] ? 0 : 1);  // shadowed when the number is 0 of 0..3
+    back.push_back(link[2]);
   }
   for (auto it = back.rbegin(); it != back.rend(); ++it) front += static_cast<char>(*it);
   return front;
@@ -39,22 +39,22 @@ std::string Encode(const SeedMap& map) {
 int main(int argc, char** argv) {
   const lanewright::fuzz::SeedFolder folder(argc, argv);
   const std::vector<SeedMap> maps = {
-      {false, {"Sol", "Alpha", "C3"}, 0, {{0, 1, 0}, {1, 0, 0}, {0, 2, 0}}},
-      {true, {"Sol", "Alpha", "D2"}, 0, {{0, 1, 0}, {1, 2, 1}}},
-      {true, {"node", "Edge", "12", "-3.5", ".5", "1a"}, 2, {{0, 1, 0}, {2, 3, 0}, {4, 5, 0}}},
+      {false, {"Sol", "Alpha", "CC"}, 0, {{0, 1, 2}, {1, 0, 2}, {0, 2, 0}}},
+      {true, {"Sol", "Alpha", "DD"}, 0, {{0, 1, 2}, {1, 2, 1}}},
+      {true, {"node", "Edge", "12", "-3.5", ".5", "1a"}, 2, {{0, 1, 2}, {2, 3, 2}, {4, 5, 2}}},
       {false,
        {"a b", "say \"hi\"", "back\\slash", "ends\\", "", "x"},
        4,
-       {{0, 1, 0}, {2, 3, 0}, {4, 4, 0}, {5, 0, 1}}},
+       {{0, 1, 2}, {2, 3, 2}, {4, 4, 2}, {5, 1, 0}}},
       {true,
        {"new\nline", "cr\rhere", "tab\there", "\xc3\xbc\xc3\xa9", "\xff\xfe", "%1"},
        0,
-       {{0, 1, 0}, {1, 2, 0}, {3, 4, 0}, {5, 0, 0}}},
+       {{0, 1, 2}, {1, 2, 2}, {3, 4, 2}, {5, 0, 2}, {2, 3, 0}}},
       {false,
        {"--", "->", "<b>html</b>", "a;b", "{x}", "[y]"},
        1,
-       {{0, 1, 0}, {2, 3, 0}, {4, 5, 0}, {1, 0, 0}}},
-      {true, {std::string(50, 'N'), std::string(25, '\x80') + "\xc3\xa4"}, 0, {{0, 1, 0}}},
+       {{0, 1, 2}, {2, 3, 2}, {4, 5, 2}, {1, 0, 2}, {0, 2, 0}}},
+      {true, {std::string(50, 'N'), std::string(25, '\x80') + "\xc3\xa4"}, 0, {{0, 1, 2}}},
   };
   for (std::size_t i = 0; i < maps.size(); ++i)
     folder.Write("map-" + std::to_string(i), Encode(maps[i]));

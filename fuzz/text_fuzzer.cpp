@@ -1,6 +1,6 @@
-// The program's own text conversions: the conversions of bound columns and the Jet text
-// encoders. The first input byte picks the conversion; the rest is its input. Each is
-// checked against a plain reference or by its round trip.
+// The program's own text conversions: the conversions of bound columns, the Jet text
+// encoders, and the escaping of names in messages. The first input byte picks the conversion; the
+// rest is its input. Each is checked against a plain reference or by its round trip.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "starmap/Printable.h"
 #include "store/BoundReader.h"
 #include "store/JetFormat.h"
 
@@ -228,11 +229,31 @@ void CheckPrintable(const std::string& s) {
   if (kPrintableIsAlwaysUtf8) Require(IsUtf8(out, 4), "printable text that is not UTF-8", s);
 }
 
+// Messages: no control character (C1 included) and nothing but UTF-8 comes out, and a text
+// without either comes out as it is.
+void CheckMessageText(const std::string& s) {
+  const std::string out = lanewright::Printable(s);
+  Require(IsUtf8(out, 4), "a message that is not UTF-8", s);
+  bool controls = false;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const auto c = static_cast<unsigned char>(out[i]);
+    const bool c1 =
+        c == 0xC2 && i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) < 0xA0;
+    Require(c >= 0x20 && c != 0x7F && !c1, "a control character in a message", s);
+  }
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    controls = controls || c < 0x20 || c == 0x7F ||
+               (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xA0);
+  }
+  if (!controls && IsUtf8(s, 4)) Require(out == s, "a harmless text changed in a message", s);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  switch (input.ConsumeIntegralInRange<int>(0, 7)) {
+  switch (input.ConsumeIntegralInRange<int>(0, 8)) {
     case 0:
       CheckTextToNumber(input.ConsumeRemainingBytesAsString());
       break;
@@ -268,8 +289,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 6:
       CheckDecoders(input.ConsumeRemainingBytesAsString());
       break;
-    default:
+    case 7:
       CheckPrintable(input.ConsumeRemainingBytesAsString());
+      break;
+    default:
+      CheckMessageText(input.ConsumeRemainingBytesAsString());
       break;
   }
   return 0;

@@ -10,7 +10,7 @@ namespace {
 
 // The harness's numbering of its conversions.
 constexpr char kTextToNumber = 0, kNumberToText = 1, kRealToNumber = 2, kTextToText = 3, kUtf8 = 4,
-               kUcs2 = 5, kDecode = 6, kPrintable = 7;
+               kUcs2 = 5, kDecode = 6, kPrintable = 7, kMessage = 8;
 
 std::string Utf16(const std::u16string& text) {
   std::string bytes;
@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
       Utf16(u"\u00e4\u20ac\u0100\ufeffA\xd800") + kUcs2,
       std::string("\x81\x8d\x80\x9f\xff\xfe\x00\x41\x00\x42\x01", 11) + kDecode,
       std::string("tab\there\x1b[31m\xc2\x9b\x7f\xff") + kPrintable,
+      std::string("line\nbreak \x1b[31m\xc2\x9b \xe2\x82\xac \xf0\x9f\x98\x80 \xed\xa0\x80") +
+          kMessage,
   };
   for (std::size_t i = 0; i < seeds.size(); ++i)
     folder.Write("text-" + std::to_string(i), seeds[i]);
