@@ -4,10 +4,9 @@
 // GraphViz's own parser must read the text without a complaint and give back the nodes and
 // edges of the index, with the names the index holds.
 
+#include <fmt/format.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <graphviz/cgraph.h>
-#include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -18,10 +17,12 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzFiles.h"
 #include "export/GraphVizText.h"
 #include "export/RangeIndex.h"
 #include "starmap/EmpireRows.h"
 #include "starmap/WarpNetwork.h"
+#include "store/BoundReader.h"
 
 namespace {
 
@@ -49,16 +50,8 @@ std::string Comparable(std::string name) { return name.starts_with('%') ? "%" : 
 // drawing that turns them back).
 std::string AsGraphvizKeepsIt(std::string_view name) {
   std::string out;
-  for (const char c : name) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else
-      out += c;
-  }
+  for (const char c : name)
+    out += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
   return Comparable(out);
 }
 
@@ -80,37 +73,28 @@ int CollectComplaint(char* message) {
   std::abort();
 }
 
-std::string path;
+// SQL for a text of any bytes but NUL.
+std::string Literal(const std::string& text) {
+  std::string hex = "CAST(X'";
+  for (const char c : text) hex += fmt::format("{:02X}", static_cast<unsigned char>(c));
+  return hex + "' AS TEXT)";
+}
 
-void WriteEmpireFile(const Map& map) {
-  ::unlink(path.c_str());
-  sqlite3* db = nullptr;
-  sqlite3_stmt* insert = nullptr;
-  bool ok =
-      sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
-      sqlite3_exec(db,
-                   "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-                   "CREATE TABLE \"Warp Points\" (a INTEGER, b INTEGER, c TEXT, d TEXT, e INTEGER)",
-                   nullptr, nullptr, nullptr) == SQLITE_OK &&
-      sqlite3_prepare_v2(db, "INSERT INTO \"Warp Points\" VALUES (?1, 1, ?2, ?3, ?4)", -1, &insert,
-                         nullptr) == SQLITE_OK;
+void WriteEmpireFile(const std::string& path, const Map& map) {
+  std::string sql =
+      "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+      "CREATE TABLE \"Warp Points\" (a INTEGER, b INTEGER, c TEXT, d TEXT, e INTEGER);";
   int id = 0;
-  for (std::size_t i = 0; ok && i < map.links.size(); ++i) {
+  for (std::size_t i = 0; i < map.links.size(); ++i) {
     const Link& link = map.links[i];
     if (link.kind != 1 || id == 0) ++id;
     const std::string destination = (link.kind <= 1 ? "?" : "") + map.names[link.to] + "A";
-    const std::string& system = map.names[link.from];
-    sqlite3_reset(insert);
-    sqlite3_bind_int(insert, 1, static_cast<int>(i));
-    sqlite3_bind_text(insert, 2, system.data(), static_cast<int>(system.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_text(insert, 3, destination.data(), static_cast<int>(destination.size()),
-                      SQLITE_TRANSIENT);
-    sqlite3_bind_int(insert, 4, id);
-    ok = sqlite3_step(insert) == SQLITE_DONE;
+    sql += fmt::format("INSERT INTO \"Warp Points\" VALUES ({}, 1, {}, {}, {});", i,
+                       Literal(map.names[link.from]), Literal(destination), id);
   }
-  sqlite3_finalize(insert);
-  if (!ok) Fail("cannot write the empire file", sqlite3_errmsg(db));
-  sqlite3_close(db);
+  if (const std::string complaint = lanewright::fuzz::CreateSqliteFile(path, sql);
+      !complaint.empty())
+    Fail("cannot write the empire file", complaint);
 }
 
 struct Exported {
@@ -120,7 +104,8 @@ struct Exported {
 
 // The map export of map; the only place that knows the index's types.
 Exported Export(const Map& map) {
-  WriteEmpireFile(map);
+  const std::string path = lanewright::fuzz::ScratchFile("empire.db");
+  WriteEmpireFile(path, map);
   lanewright::store::StoreError error;
   const std::shared_ptr<const lanewright::EmpireRows> files[] = {
       lanewright::ReadEmpireRows(path, error)};
@@ -142,15 +127,6 @@ Exported Export(const Map& map) {
   return out;
 }
 
-std::string Utf8Prefix(const std::string& text, std::size_t maxChars) {
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && chars++ == maxChars)
-      return text.substr(0, i);
-  }
-  return text;
-}
-
 Map MakeMap(FuzzedDataProvider& input) {
   Map map;
   map.yellowCircles = input.ConsumeBool();
@@ -158,7 +134,7 @@ Map MakeMap(FuzzedDataProvider& input) {
   for (std::size_t i = 0; i < count; ++i) {
     std::string name = input.ConsumeRandomLengthString(80);
     std::erase(name, '\0');
-    map.names.push_back(Utf8Prefix(name, 50));
+    map.names.push_back(lanewright::store::Utf8Prefix(name, 50));
   }
   map.start = input.ConsumeIntegralInRange<std::size_t>(0, count - 1);
   const std::size_t links = input.ConsumeIntegralInRange<std::size_t>(0, 8);
@@ -193,17 +169,9 @@ Graph ReadBack(const std::string& text) {
   return back;
 }
 
-void RemoveFile() { ::unlink(path.c_str()); }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char name[] = "/tmp/lanewright-graphviz-fuzz-XXXXXX";
-  const int fd = ::mkstemp(name);
-  if (fd < 0) std::abort();
-  ::close(fd);
-  path = name;
-  std::atexit(RemoveFile);
   agseterr(AGWARN);
   agseterrf(CollectComplaint);
   return 0;

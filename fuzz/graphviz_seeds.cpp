@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "SeedFolder.h"
+#include "FuzzFiles.h"
 
 namespace {
 

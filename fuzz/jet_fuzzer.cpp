@@ -11,16 +11,12 @@
 // the run, so that its input is kept: useful to look for faults in the reader program's own
 // code, at the price of stopping at libmdb's.
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "FuzzFiles.h"
 #include "store/JetTableCheck.h"
 #include "store/Table.h"
 
@@ -75,24 +71,9 @@ void CheckPagesInProcess(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-const std::string& ScratchFile() {
-  static const std::string path = [] {
-    std::string dir = (std::filesystem::temp_directory_path() / "jet-fuzz-XXXXXX").string();
-    Require(::mkdtemp(dir.data()) != nullptr);
-    static const std::string removeAtExit = dir;
-    std::atexit([] { std::filesystem::remove_all(removeAtExit); });
-    return dir + "/input.mdb";
-  }();
-  return path;
-}
-
 void ReadThroughStore(const std::uint8_t* data, std::size_t size) {
-  const std::string& path = ScratchFile();
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    Require(static_cast<bool>(out));
-  }
+  const std::string path = lanewright::fuzz::ScratchFile("input.mdb");
+  Require(lanewright::fuzz::WriteBytes(path, {reinterpret_cast<const char*>(data), size}));
   StoreError err;
   auto reader = OpenTable(path, "Warp Points", err);
   const bool strict = std::getenv("LANEWRIGHT_JET_FUZZ_STRICT") != nullptr;

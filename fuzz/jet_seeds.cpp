@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "FuzzFiles.h"
 #include "store/JetWriter.h"
 
 namespace {
@@ -45,11 +46,7 @@ JetTableSpec Fleets() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: jet_seeds OUTDIR\n", stderr);
-    return 64;
-  }
-  const std::string dir = argv[1];
+  const lanewright::fuzz::SeedFolder folder(argc, argv);
   struct Seed {
     const char* name;
     JetVersion version;
@@ -63,15 +60,9 @@ int main(int argc, char** argv) {
       {"jet3-two-pages.mdb", JetVersion::Jet3, {WarpPoints(60, false)}},
       {"jet4-empty.mdb", JetVersion::Jet4, {WarpPoints(0, false)}},
   };
-  int failures = 0;
   for (const auto& s : seeds) {
-    const std::string path = dir + "/" + s.name;
-    std::remove(path.c_str());
-    const StoreError err = CreateJetDatabase(path, s.version, s.tables);
-    if (err.Failed()) {
-      std::fprintf(stderr, "%s: %s\n", path.c_str(), err.reason.c_str());
-      ++failures;
-    }
+    std::remove(folder.Path(s.name).c_str());
+    const StoreError err = CreateJetDatabase(folder.Path(s.name), s.version, s.tables);
+    if (err.Failed()) folder.Fail(s.name, err.reason);
   }
-  return failures == 0 ? 0 : 1;
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "SeedFolder.h"
+#include "FuzzFiles.h"
 #include "server/FileRegistryStore.h"
 #include "server/RegistryStore.h"
 #include "server/ServerCommand.h"

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "SeedFolder.h"
+#include "FuzzFiles.h"
 #include "server/ModuleResources.h"
 #include "server/RegistryScript.h"
 

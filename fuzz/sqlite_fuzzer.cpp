@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "FuzzFiles.h"
 #include "store/BoundReader.h"
 
 namespace {
@@ -21,8 +22,6 @@ using Kind = store::Binding::Kind;
 
 constexpr char kSignature[] = "SQLite format 3";  // with its NUL, 16 bytes
 
-std::string path;
-
 void Require(bool ok, const char* what) {
   if (ok) return;
   std::fprintf(stderr, "sqlite: %s\n", what);
@@ -30,7 +29,8 @@ void Require(bool ok, const char* what) {
 }
 
 // Reads every row; returns false when the table could not be opened.
-bool ReadAll(const std::string& table, std::vector<store::Binding> bindings) {
+bool ReadAll(const std::string& path, const std::string& table,
+             std::vector<store::Binding> bindings) {
   store::BoundReader reader;
   store::HResult hr = reader.Open(path, table, std::move(bindings));
   if (hr < 0) {
@@ -38,48 +38,33 @@ bool ReadAll(const std::string& table, std::vector<store::Binding> bindings) {
     return false;
   }
   std::vector<store::BoundValue> values;
-  int rows = 0;
-  while ((hr = reader.MoveNext(values)) == store::S_OK) ++rows;
+  while ((hr = reader.MoveNext(values)) == store::S_OK) continue;
   Require(hr == store::DB_S_ENDOFROWSET || (hr < 0 && !reader.error().reason.empty()),
           "reading ends without the end of the rows or a reason");
-  Require(reader.SkippedRows() >= 0 && rows >= 0, "negative counts");
+  Require(reader.SkippedRows() >= 0, "a negative count of skipped rows");
   return true;
 }
 
-void RemoveFiles() {
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
-}
-
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char name[] = "/tmp/lanewright-sqlite-fuzz-XXXXXX";
-  const int fd = ::mkstemp(name);
-  if (fd < 0) std::abort();
-  ::close(fd);
-  path = name;
-  std::atexit(RemoveFiles);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string image(reinterpret_cast<const char*>(data), size);
   if (image.size() < sizeof kSignature) image.resize(sizeof kSignature);
   image.replace(0, sizeof kSignature, kSignature, sizeof kSignature);
-  RemoveFiles();
-  FILE* file = std::fopen(path.c_str(), "wb");
-  Require(file && std::fwrite(image.data(), 1, image.size(), file) == image.size() &&
-              std::fclose(file) == 0,
-          "cannot write the temporary file");
+  // A journal left by the input before would be rolled back into this one.
+  const std::string path = lanewright::fuzz::ScratchFile("input.db");
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
+  Require(lanewright::fuzz::WriteBytes(path, image), "cannot write the temporary file");
 
-  if (!ReadAll("Warp Points",
+  if (!ReadAll(path, "Warp Points",
                {{Kind::Int32}, {Kind::Int32}, {Kind::Text, 50}, {Kind::Text, 50}, {Kind::Int32}})) {
-    ReadAll("Orders", {{Kind::Int32},
-                       {Kind::Text, 50},
-                       {Kind::Int32},
-                       {Kind::Text, 50, true},
-                       {Kind::Text, 50, true}});
-    ReadAll("Fleets", {{Kind::Int32}, {Kind::Int32}, {Kind::Text, 50, true}});
+    ReadAll(path, "Orders",
+            {{Kind::Int32},
+             {Kind::Text, 50},
+             {Kind::Int32},
+             {Kind::Text, 50, true},
+             {Kind::Text, 50, true}});
+    ReadAll(path, "Fleets", {{Kind::Int32}, {Kind::Int32}, {Kind::Text, 50, true}});
   }
   return 0;
 }

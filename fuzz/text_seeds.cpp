@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "SeedFolder.h"
+#include "FuzzFiles.h"
 
 namespace {
 

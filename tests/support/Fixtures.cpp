@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "store/BoundReader.h"
 #include "store/JetWriter.h"
 
 namespace lanewright::testing {
@@ -139,6 +140,31 @@ void WriteEmpireFile(FixtureFormat format, const std::string& path,
               {"Destination", "TEXT"},
               {"WP", "INTEGER"}},
              cells);
+}
+
+std::vector<store::Row> ReadAllRows(const std::string& path, const std::string& table,
+                                    store::StoreError& err) {
+  std::vector<store::Row> rows;
+  auto reader = store::OpenTable(path, table, err);
+  if (!reader) return rows;
+  store::Row row;
+  while (reader->Next(row) == store::S_OK) rows.push_back(row);
+  err = reader->error();
+  return rows;
+}
+
+EmpireRead ReadEmpireTable(const std::string& path) {
+  using Kind = store::Binding::Kind;
+  store::BoundReader reader;
+  std::vector<store::BoundField> values;
+  EmpireRead read;
+  read.last = reader.Open(
+      path, "Warp Points",
+      {{Kind::Int32}, {Kind::Int32}, {Kind::Text, 50}, {Kind::Text, 50}, {Kind::Int32}});
+  while (read.last == store::S_OK && (read.last = reader.MoveNext(values)) == store::S_OK)
+    ++read.rows;
+  read.error = reader.error();
+  return read;
 }
 
 }  // namespace lanewright::testing

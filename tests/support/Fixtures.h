@@ -46,4 +46,19 @@ void WriteTable(FixtureFormat format, const std::string& path, const std::string
 void WriteEmpireFile(FixtureFormat format, const std::string& path,
                      const std::vector<EmpireRow>& rows);
 
+// Every row of the table, read through the program's reader up to the end or to the first
+// failure, which err then holds (a failed open gives no rows).
+std::vector<store::Row> ReadAllRows(const std::string& path, const std::string& table,
+                                    store::StoreError& err);
+
+// Reads "Warp Points" to the end through the bound reader, with the empire loader's
+// bindings. last: the code that ended it (DB_S_ENDOFROWSET, or the failure of the open or
+// of a row); error: the reader's error.
+struct EmpireRead {
+  store::HResult last = store::S_OK;
+  int rows = 0;
+  store::StoreError error;
+};
+EmpireRead ReadEmpireTable(const std::string& path);
+
 }  // namespace lanewright::testing

@@ -1,7 +1,7 @@
 #include "support/RunProcess.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,12 +14,23 @@ namespace lanewright::testing {
 
 namespace {
 
+// A child's outputs go to anonymous files, read once it has ended: nothing needs draining
+// while it runs, however much it writes.
 struct Child {
   pid_t pid = -1;
-  int fds[2] = {-1, -1};  // stdout, stderr
+  int out = -1, err = -1;
   std::chrono::steady_clock::time_point started;
   ProcessResult result;
 };
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[65536];
+  for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
+  ::close(fd);
+  return text;
+}
 
 // Everything the child needs is made before the fork: between fork and exec only system
 // calls run (another thread may hold a lock, such as malloc's, at the fork).
@@ -28,61 +39,35 @@ Child Start(const std::string& program, const std::vector<std::string>& args) {
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
   Child child;
+  child.out = ::memfd_create("stdout", MFD_CLOEXEC);
+  child.err = ::memfd_create("stderr", MFD_CLOEXEC);
+  if (child.out < 0 || child.err < 0) throw std::runtime_error("memfd_create failed");
   child.started = std::chrono::steady_clock::now();
-  child.pid = fork();
+  child.pid = ::fork();
   if (child.pid < 0) throw std::runtime_error("fork failed");
   if (child.pid == 0) {
-    const int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    const int devnull = ::open("/dev/null", O_RDONLY);
+    ::dup2(devnull, 0);
+    ::dup2(child.out, 1);
+    ::dup2(child.err, 2);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
   }
-  close(out[1]);
-  close(err[1]);
-  child.fds[0] = out[0];
-  child.fds[1] = err[0];
   return child;
 }
 
 void Finish(std::vector<Child>& children) {
-  char buffer[65536];
-  for (;;) {
-    std::vector<pollfd> fds;
-    std::vector<std::pair<Child*, int>> owners;
-    for (Child& c : children)
-      for (int i = 0; i < 2; ++i)
-        if (c.fds[i] >= 0) {
-          fds.push_back({c.fds[i], POLLIN, 0});
-          owners.emplace_back(&c, i);
-        }
-    if (fds.empty()) break;
-    if (poll(fds.data(), fds.size(), -1) < 0) break;
-    for (std::size_t k = 0; k < fds.size(); ++k) {
-      if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      auto [c, i] = owners[k];
-      const ssize_t n = read(c->fds[i], buffer, sizeof buffer);
-      if (n <= 0) {
-        close(c->fds[i]);
-        c->fds[i] = -1;
-      } else {
-        (i == 0 ? c->result.out : c->result.err).append(buffer, static_cast<std::size_t>(n));
-      }
-    }
-  }
   for (Child& c : children) {
     int status = 0;
     rusage usage{};
-    wait4(c.pid, &status, 0, &usage);
+    ::wait4(c.pid, &status, 0, &usage);
     c.result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - c.started).count();
     c.result.maxRssKb = usage.ru_maxrss;
     c.result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    c.result.out = ReadAll(c.out);
+    c.result.err = ReadAll(c.err);
   }
 }
 

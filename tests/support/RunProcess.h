@@ -9,7 +9,7 @@ struct ProcessResult {
   int exitCode = -1;  // 128 + the signal when a signal ended it
   std::string out;
   std::string err;
-  double seconds = 0;  // from start to end
+  double seconds = 0;  // from its start until it was waited for (runs are waited for in order)
   long maxRssKb = 0;   // the most memory it held at once
 };
 

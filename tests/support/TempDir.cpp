@@ -32,4 +32,11 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+std::set<std::string> Listing(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.insert(entry.path().filename());
+  return names;
+}
+
 }  // namespace lanewright::testing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 namespace lanewright::testing {
@@ -23,5 +24,7 @@ class TempDir {
 // Writes bytes to a file, replacing it.
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+// The names in a folder.
+std::set<std::string> Listing(const std::filesystem::path& dir);
 
 }  // namespace lanewright::testing
