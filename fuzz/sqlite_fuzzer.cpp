@@ -37,7 +37,7 @@ bool ReadAll(const std::string& table, std::vector<store::Binding> bindings) {
     Require(!reader.error().reason.empty(), "a table that does not open, without a reason");
     return false;
   }
-  std::vector<store::BoundValue> values;
+  std::vector<store::BoundField> values;
   int rows = 0;
   while ((hr = reader.MoveNext(values)) == store::S_OK) ++rows;
   Require(hr == store::DB_S_ENDOFROWSET || (hr < 0 && !reader.error().reason.empty()),
