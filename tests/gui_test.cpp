@@ -40,6 +40,11 @@ class StubDialogs final : public Dialogs {
   std::optional<std::string> ChooseExportTarget(QWidget*, const std::string&) override {
     return exportAnswer;
   }
+  std::optional<std::string> saveAnswer;
+  std::optional<std::string> ChooseSaveFile(QWidget*, const QString&, const std::string&,
+                                            const QString&) override {
+    return saveAnswer;
+  }
   int Exec(QDialog& dialog) override {
     execTitles.push_back(dialog.windowTitle());
     dialog.show();
@@ -158,6 +163,12 @@ class GuiTest : public QObject {
   void initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
     dir_ = std::make_unique<testing::TempDir>();
+    // Settings and cached layouts go to the test's folder, never into the home folder.
+    QCoreApplication::setOrganizationName(QStringLiteral("Lanewright"));
+    QCoreApplication::setApplicationName(QStringLiteral("gui_test"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(dir_->File("config")));
+    qputenv("XDG_CACHE_HOME", dir_->File("cache").c_str());
     empire3_ = dir_->File("empire3.db");
     empire7_ = dir_->File("empire7.db");
     testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, empire3_, kEmpire3);
