@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QColor>
-#include <QFontMetricsF>
+#include <QFont>
 #include <QGraphicsScene>
 #include <QLineF>
+#include <QStaticText>
 #include <array>
 #include <memory>
 #include <optional>
@@ -35,8 +36,9 @@ class MapScene final : public QGraphicsScene {
  public:
   using NodeId = MapModel::NodeId;
 
-  // Below this zoom (device pixels per point) systems are dots without names.
-  static constexpr double kLabelZoom = 0.75;
+  // Below this zoom (device pixels per point) systems are dots without names: their names
+  // would be smaller than 8 pixels.
+  static constexpr double kLabelZoom = 0.9;
 
   explicit MapScene(QObject* parent = nullptr);
   ~MapScene() override;
@@ -78,12 +80,12 @@ class MapScene final : public QGraphicsScene {
   void Resolve();
   // Far enough around the map for the marks, which are drawn in device pixels.
   QRectF OverlayRect() const;
-  // A system's box, widened when its name is wider than the layout allowed for.
-  QRectF SystemBox(NodeId node) const;
   void DrawEdges(QPainter& painter, const QRectF& rect, double zoom) const;
   void DrawNodes(QPainter& painter, const QRectF& rect, double zoom) const;
   void DrawNodeList(QPainter& painter, const std::vector<NodeId>& nodes, double zoom) const;
-  double TextWidth(NodeId node) const;
+  const QStaticText& Label(NodeId node) const;
+  // Draws a system's name centred in its box, narrowed when the box is too narrow for it.
+  void DrawLabel(QPainter& painter, NodeId node) const;
 
   std::shared_ptr<const MapModel> model_;
   MapMarks marks_;
@@ -103,8 +105,10 @@ class MapScene final : public QGraphicsScene {
   mutable std::vector<QLineF> unexplored_;
   mutable std::vector<std::uint32_t> edgeScratch_;
   mutable std::vector<NodeId> nodeScratch_;
-  mutable std::vector<float> textWidths_;  // per node, measured when first drawn; < 0 unknown
-  QFontMetricsF labelMetrics_;
+  // Per node, laid out when first drawn: drawing laid-out text costs a fraction of drawing
+  // a string, which makes up most of a drawing where names show.
+  mutable std::vector<std::optional<QStaticText>> labels_;
+  QFont labelFont_;
 };
 
 }  // namespace lanewright::gui
