@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <utility>
 
 #include "app/gui/AboutDialog.h"
@@ -15,6 +16,7 @@
 #include "app/gui/Dialogs.h"
 #include "app/gui/MainDialog.h"
 #include "app/gui/MapPanel.h"
+#include "route/RouteGraph.h"
 #include "support/Fixtures.h"
 #include "support/TempDir.h"
 
@@ -336,6 +338,80 @@ class GuiTest : public QObject {
           std::abs(pixel.red() - wanted.red()) < 60 && std::abs(pixel.blue() - wanted.blue()) < 60,
           qPrintable(pixel.name()));
     }
+  }
+
+  // For any region the map's grid finds exactly the systems and warp points that looking at
+  // every one finds, long warp points across the map included; a click finds the system
+  // whose box it hits.
+  void mapIndexAgreesWithLookingAtEverything() {
+    std::mt19937 random(7);
+    constexpr int kSide = 45;
+    const auto name = [](int i) { return "N" + std::to_string(i); };
+    std::vector<EmpireRow> rows;
+    for (int i = 0; i < kSide * kSide; ++i) {
+      const int right = i % kSide + 1 < kSide ? i + 1 : i - 1;
+      rows.push_back({1, 3, name(i), name(right) + "C", 2 * i + 1});
+      rows.push_back({1, 3, name(i), name((i + kSide) % (kSide * kSide)) + "D", 2 * i + 2});
+    }
+    for (int i = 0; i < 40; ++i)
+      rows.push_back({1, 3, name(static_cast<int>(random() % (kSide * kSide))),
+                      i % 2 ? "?" + std::to_string(i) + "E"
+                            : name(static_cast<int>(random() % (kSide * kSide))) + "E",
+                      100000 + i});
+    const std::string path = dir_->File("grid.db");
+    testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, path, rows);
+    store::StoreError err;
+    const std::shared_ptr<const EmpireRows> files[] = {ReadEmpireRows(path, err)};
+    QVERIFY(files[0]);
+    const auto network = std::make_shared<const RouteGraph>(BuildRouteGraph(files, {}));
+    const layout::MapGraph graph = layout::MapGraphOf(*network);
+    layout::MapLayout placed;
+    for (std::size_t i = 0; i < graph.nodes.size(); ++i)  // boxes never overlap
+      placed.positions.push_back({static_cast<double>(i % 60) * 90 + random() % 30,
+                                  static_cast<double>(i / 60) * 40 + random() % 15});
+    placed.bounds = layout::BoundsOf(placed.positions);
+    const MapModel model(network, graph, placed);
+
+    std::vector<std::uint32_t> found;
+    for (int query = 0; query < 300; ++query) {
+      const QRectF rect(static_cast<double>(random() % 6000) - 300,
+                        static_cast<double>(random() % 2200) - 200, 1 + random() % 3000,
+                        1 + random() % 1000);
+      std::vector<std::uint32_t> edges, nodes;
+      for (std::uint32_t e = 0; e < model.Edges().size(); ++e) {
+        const QRectF box =
+            QRectF(model.Position(model.Edges()[e].from), model.Position(model.Edges()[e].to))
+                .normalized();
+        if (box.right() >= rect.left() && box.left() <= rect.right() &&
+            box.bottom() >= rect.top() && box.top() <= rect.bottom())
+          edges.push_back(e);
+      }
+      for (std::uint32_t n = 0; n < model.NodeCount(); ++n)
+        if (model.Box(n).intersects(rect)) nodes.push_back(n);
+      model.EdgesIn(rect, found);
+      std::sort(found.begin(), found.end());
+      QCOMPARE(found, edges);
+      model.NodesIn(rect, found);
+      std::sort(found.begin(), found.end());
+      QCOMPARE(found, nodes);
+    }
+    for (MapModel::NodeId n = 0; n < model.NodeCount(); n += 7) {
+      const QRectF box = model.Box(n);
+      const QPointF inside(box.left() + box.width() * (random() % 100) / 100.0,
+                           box.top() + box.height() * (random() % 100) / 100.0);
+      QCOMPARE(model.NodeAt(inside, 1), std::optional<MapModel::NodeId>(n));
+    }
+    QCOMPARE(model.NodeAt({-500, -500}, 20), std::nullopt);
+    // Near a stub, a system a little farther away is meant.
+    const auto stub = *model.Find("X1");
+    const QPointF s = model.Position(stub);
+    MapModel::NodeId system = 0;
+    for (MapModel::NodeId n = 0; n < model.NodeCount(); ++n)
+      if (!model.IsStub(n) &&
+          QLineF(s, model.Position(n)).length() < QLineF(s, model.Position(system)).length())
+        system = n;
+    const QPointF t = model.Position(system);
+    QCOMPARE(model.NodeAt(s + (t - s) * 0.35, QLineF(s, t).length()), std::optional(system));
   }
 
   // A click on a system offers what the lists offer and sets exactly what they show.
