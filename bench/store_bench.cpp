@@ -1,127 +1,192 @@
-// Reading one large empire file into rows, as every command does once for each chosen file.
+// Reading the galaxy's empire files: a plain loop over SQLite's C interface (the
+// reference), the store's BoundReader on the same SQLite files, and BoundReader on the
+// same rows in Jet files. Each benchmark reads every row of every file of the galaxy
+// and checks the count, so that a failing read cannot look fast.
+//
+//   store_bench --benchmark_filter=Sqlite   (plain loop against BoundReader, 100k and 1M)
 
 #include <benchmark/benchmark.h>
+#include <fmt/format.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <string>
 
+#include "GalaxyGenerator.h"
 #include "starmap/EmpireRows.h"
+#include "store/BoundReader.h"
 #include "store/JetWriter.h"
 
+namespace lanewright {
 namespace {
 
-constexpr int kRows = 100000;
+using store::Binding;
 
-std::string TempPath(const char* name) {
-  return (std::filesystem::temp_directory_path() /
-          (std::string("lanewright-bench-") + std::to_string(::getpid()) + "-" + name))
-      .string();
-}
+const std::vector<Binding> kEmpireBindings = {{Binding::Kind::Int32},
+                                              {Binding::Kind::Int32},
+                                              {Binding::Kind::Text, 50},
+                                              {Binding::Kind::Text, 50},
+                                              {Binding::Kind::Int32}};
 
-std::string SystemName(int i) { return "System " + std::to_string(i % 20000); }
-std::string Destination(int i) {
-  std::string d = i % 17 == 0 ? "?" : "";
-  d += SystemName(static_cast<int>((i * 7919LL) % kRows));
-  d += static_cast<char>('A' + i % 17);
-  return d;
-}
-
-void WriteSqliteEmpire(const std::string& path) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
-    throw std::runtime_error("cannot create " + path);
-  sqlite3_exec(db,
-               "PRAGMA synchronous=OFF; BEGIN;"
-               "CREATE TABLE \"Warp Points\" (\"Index\" INTEGER, Empire INTEGER, System TEXT, "
-               "Destination TEXT, WP INTEGER);",
-               nullptr, nullptr, nullptr);
-  sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO \"Warp Points\" VALUES (?, ?, ?, ?, ?)", -1, &insert,
-                     nullptr);
-  for (int i = 0; i < kRows; ++i) {
-    const std::string system = SystemName(i);
-    const std::string destination = Destination(i);
-    sqlite3_reset(insert);
-    sqlite3_bind_int(insert, 1, i);
-    sqlite3_bind_int(insert, 2, 1 + i % 8);
-    sqlite3_bind_text(insert, 3, system.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(insert, 4, destination.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(insert, 5, i);
-    sqlite3_step(insert);
+// One galaxy per size (bench/make_galaxy's generator, seed 1), written once per run.
+const bench::Galaxy& GalaxyOf(int warpPoints) {
+  static std::map<int, bench::Galaxy> galaxies;
+  auto it = galaxies.find(warpPoints);
+  if (it == galaxies.end()) {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        fmt::format("lanewright-store-bench-{}", warpPoints);
+    std::filesystem::create_directories(folder);
+    bench::GalaxyOptions options;
+    options.warpPoints = warpPoints;
+    options.seed = 1;
+    it = galaxies.emplace(warpPoints, bench::WriteGalaxy(folder.string(), options)).first;
   }
-  sqlite3_finalize(insert);
-  sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr);
+  return it->second;
+}
+
+// The same rows as Jet4 files, written by the project's Jet writer.
+const std::vector<std::string>& JetFilesOf(int warpPoints) {
+  static std::map<int, std::vector<std::string>> files;
+  auto it = files.find(warpPoints);
+  if (it != files.end()) return it->second;
+  std::vector<std::string> paths;
+  for (const std::string& sqlite : GalaxyOf(warpPoints).files) {
+    using store::JetColumnType;
+    store::JetTableSpec table{"Warp Points",
+                              {{"Index", JetColumnType::LongInteger},
+                               {"Empire", JetColumnType::LongInteger},
+                               {"System", JetColumnType::Text, 50},
+                               {"Destination", JetColumnType::Text, 51},
+                               {"WP", JetColumnType::LongInteger}},
+                              {}};
+    store::BoundReader reader;
+    std::vector<store::BoundField> f;
+    if (reader.Open(sqlite, "Warp Points", kEmpireBindings) != store::S_OK)
+      throw std::runtime_error(reader.error().reason);
+    while (reader.MoveNext(f) == store::S_OK)
+      table.rows.push_back({std::int64_t{f[0].number}, std::int64_t{f[1].number},
+                            std::string(f[2].text), std::string(f[3].text),
+                            std::int64_t{f[4].number}});
+    paths.push_back(sqlite.substr(0, sqlite.size() - 3) + ".mdb");
+    std::filesystem::remove(paths.back());
+    const store::StoreError err =
+        store::CreateJetDatabase(paths.back(), store::JetVersion::Jet4, {table});
+    if (err.Failed()) throw std::runtime_error(err.reason);
+  }
+  return files.emplace(warpPoints, std::move(paths)).first->second;
+}
+
+// What every reader computes from each row, so that nothing can be skipped.
+struct Sum {
+  std::int64_t rows = 0, value = 0;
+  void Add(std::int32_t a, std::int32_t b, std::size_t system, std::size_t destination,
+           std::int32_t c) {
+    ++rows;
+    value += a + b + c + static_cast<std::int64_t>(system + destination);
+  }
+};
+
+// The reference: what a plain program reading the five columns would do. SQLite's
+// default threading mode locks the connection in every call; the store opens its
+// connections without that lock, so the second reference does too.
+void PlainSqliteLoop(const std::string& path, Sum& sum, int flags) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | flags, nullptr) != SQLITE_OK)
+    throw std::runtime_error("cannot open " + path);
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT \"Index\", Empire, System, Destination, WP FROM \"Warp Points\" "
+                     "ORDER BY rowid",
+                     -1, &stmt, nullptr);
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    const auto* system = sqlite3_column_text(stmt, 2);
+    const auto systemBytes = static_cast<std::size_t>(sqlite3_column_bytes(stmt, 2));
+    const auto* destination = sqlite3_column_text(stmt, 3);
+    const auto destinationBytes = static_cast<std::size_t>(sqlite3_column_bytes(stmt, 3));
+    benchmark::DoNotOptimize(system);
+    benchmark::DoNotOptimize(destination);
+    sum.Add(sqlite3_column_int(stmt, 0), sqlite3_column_int(stmt, 1), systemBytes, destinationBytes,
+            sqlite3_column_int(stmt, 4));
+  }
+  sqlite3_finalize(stmt);
   sqlite3_close(db);
 }
 
-void WriteJetEmpire(const std::string& path) {
-  using namespace lanewright::store;
-  JetTableSpec table{"Warp Points",
-                     {{"Index", JetColumnType::LongInteger},
-                      {"Empire", JetColumnType::LongInteger},
-                      {"System", JetColumnType::Text, 50},
-                      {"Destination", JetColumnType::Text, 51},
-                      {"WP", JetColumnType::LongInteger}},
-                     {}};
-  table.rows.reserve(kRows);
-  for (int i = 0; i < kRows; ++i)
-    table.rows.push_back(
-        {std::int64_t{i}, std::int64_t{1 + i % 8}, SystemName(i), Destination(i), std::int64_t{i}});
-  const StoreError err = CreateJetDatabase(path, JetVersion::Jet4, {table});
-  if (err.Failed()) throw std::runtime_error(err.reason);
+void ThroughBoundReader(const std::string& path, Sum& sum) {
+  store::BoundReader reader;
+  std::vector<store::BoundField> f;
+  if (reader.Open(path, "Warp Points", kEmpireBindings) != store::S_OK)
+    throw std::runtime_error(reader.error().reason);
+  store::HResult hr;
+  while ((hr = reader.MoveNext(f)) == store::S_OK) {
+    benchmark::DoNotOptimize(f[2].text.data());
+    benchmark::DoNotOptimize(f[3].text.data());
+    sum.Add(f[0].number, f[1].number, f[2].text.size(), f[3].text.size(), f[4].number);
+  }
+  if (hr != store::DB_S_ENDOFROWSET) throw std::runtime_error(reader.error().reason);
 }
 
-// Reads the file's rows; the row count is checked so a failing read cannot look fast.
-void ReadEmpire(benchmark::State& state, const std::string& path) {
+template <class Read>
+void ReadGalaxy(benchmark::State& state, const std::vector<std::string>& files, int rows,
+                Read read) {
   for (auto _ : state) {
-    lanewright::store::StoreError err;
-    const auto read = lanewright::ReadEmpireRows(path, err);
-    if (!read) {
-      state.SkipWithError(err.reason.c_str());
+    Sum sum;
+    try {
+      for (const std::string& file : files) read(file, sum);
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
       return;
     }
-    const int rows = static_cast<int>(read->Rows().size());
-    if (rows != kRows) {
+    if (sum.rows != rows) {
       state.SkipWithError("wrong number of rows");
       return;
     }
-    benchmark::DoNotOptimize(rows);
+    benchmark::DoNotOptimize(sum.value);
   }
-  state.SetItemsProcessed(state.iterations() * kRows);
+  state.SetItemsProcessed(state.iterations() * rows);
+  state.counters["rows"] = rows;
 }
 
-void BM_ReadSqliteEmpireFile(benchmark::State& state) {
-  static const std::string path = [] {
-    const auto p = TempPath("empire.db");
-    WriteSqliteEmpire(p);
-    return p;
-  }();
-  ReadEmpire(state, path);
+void BM_SqlitePlainLoop(benchmark::State& state) {
+  const auto& galaxy = GalaxyOf(static_cast<int>(state.range(0)));
+  ReadGalaxy(state, galaxy.files, galaxy.rows,
+             [](const std::string& path, Sum& sum) { PlainSqliteLoop(path, sum, 0); });
 }
-BENCHMARK(BM_ReadSqliteEmpireFile)->Unit(benchmark::kMillisecond);
+void BM_SqlitePlainLoopNoMutex(benchmark::State& state) {
+  const auto& galaxy = GalaxyOf(static_cast<int>(state.range(0)));
+  ReadGalaxy(state, galaxy.files, galaxy.rows, [](const std::string& path, Sum& sum) {
+    PlainSqliteLoop(path, sum, SQLITE_OPEN_NOMUTEX);
+  });
+}
+void BM_SqliteBoundReader(benchmark::State& state) {
+  const auto& galaxy = GalaxyOf(static_cast<int>(state.range(0)));
+  ReadGalaxy(state, galaxy.files, galaxy.rows, ThroughBoundReader);
+}
+// What every command does with each file: the rows read once and kept, names interned.
+void BM_SqliteEmpireRows(benchmark::State& state) {
+  const auto& galaxy = GalaxyOf(static_cast<int>(state.range(0)));
+  ReadGalaxy(state, galaxy.files, galaxy.rows, [](const std::string& path, Sum& sum) {
+    store::StoreError err;
+    const auto rows = ReadEmpireRows(path, err);
+    if (!rows) throw std::runtime_error(err.reason);
+    for (const WarpPoint& row : rows->Rows())
+      sum.Add(0, row.empire, row.system, row.destination, row.warpPointId);
+  });
+}
+void BM_JetBoundReader(benchmark::State& state) {
+  const auto warpPoints = static_cast<int>(state.range(0));
+  ReadGalaxy(state, JetFilesOf(warpPoints), GalaxyOf(warpPoints).rows, ThroughBoundReader);
+}
 
-void BM_ReadJetEmpireFile(benchmark::State& state) {
-  static const std::string path = [] {
-    const auto p = TempPath("empire.mdb");
-    WriteJetEmpire(p);
-    return p;
-  }();
-  ReadEmpire(state, path);
-}
-BENCHMARK(BM_ReadJetEmpireFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqlitePlainLoop)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqlitePlainLoopNoMutex)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteBoundReader)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteEmpireRows)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JetBoundReader)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+}  // namespace lanewright
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ec;
-  std::filesystem::remove(TempPath("empire.db"), ec);
-  std::filesystem::remove(TempPath("empire.mdb"), ec);
-  return 0;
-}
+BENCHMARK_MAIN();

@@ -311,56 +311,5 @@ TEST_P(ExportTest, ReplacingTheTarget) {
 INSTANTIATE_TEST_SUITE_P(Formats, ExportTest, ::testing::ValuesIn(testing::AllFixtureFormats()),
                          [](const auto& info) { return testing::FormatName(info.param); });
 
-// --- The command line ----------------------------------------------------------------
-
-TEST(ExportCliTest, OutputAndExitCodes) {
-  testing::TempDir dir;
-  testing::WriteEmpireFile(FixtureFormat::Sqlite, dir.File("a.db"), kFileA);
-  testing::WriteEmpireFile(FixtureFormat::Sqlite, dir.File("b.db"), kFileB);
-  const std::string map = dir.File("map.dot"), never = dir.File("never.dot"),
-                    bad = dir.File("missing/map.dot");
-  struct Case {
-    std::vector<std::string> args;
-    int exitCode;
-    std::string out;
-  };
-  const std::vector<Case> cases = {
-      {{"range", "--from", "Sol", "--jumps", "1"},
-       0,
-       "C417 (C: 417)\nOmega (E: 418)\n (B: 500)\nAlpha (C: 1040)\nAlpha (B: 1042)\n"},
-      {{"range", "--avoid", "Alpha", "--from", "Sol", "--all", "--crlf"},
-       0,
-       "Sol(0)\r\n(1)\r\nAlphx(1)\r\nC417(1)\r\nOmega(1)\r\n"},
-      {{"range", "--from", "Nowhere"}, 2, ""},
-      {{"range", "--from", "Sol", "--jumps", "1000"}, 64, ""},
-      {{"range", "--from", "Sol", "--jumps", "-1"}, 64, ""},
-      {{"range", "--from", "Sol", "--jumps", "two"}, 64, ""},
-      {{"range", "--jumps", "2"}, 64, ""},
-      {{"export-dot", "--from", "Nowhere", "--output", never}, 2, ""},
-      {{"export-dot", "--from", "Sol"}, 64, ""},
-      {{"export-dot", "--from", "Sol", "--output", bad}, 2, "could not open file " + bad},
-      {{"export-dot", "--from", "Sol", "--yellow-circles", "--output", map},
-       0,
-       "Data saved to file " + map +
-           ".\nYou can generate a map with one of the following GraphViz commands:\n  dot -Tpng " +
-           map + " -o map.png\n  neato -Tpng " + map + " -o map.png\n"},
-  };
-  for (auto c : cases) {
-    SCOPED_TRACE(c.args.back());
-    c.args.insert(c.args.end(), {dir.File("a.db"), dir.File("b.db")});
-    const auto run = testing::RunLanewright(c.args);
-    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-    EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(run.err.find(bad) != std::string::npos, c.out.starts_with("could not"));
-    if (c.exitCode == 2) {
-      EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;  // one line
-    } else {
-      EXPECT_EQ(run.err.empty(), c.exitCode == 0) << run.err;
-    }
-  }
-  EXPECT_FALSE(fs::exists(never));
-  EXPECT_EQ(CheckWithGraphviz(map).edges.size(), 13u);
-}
-
 }  // namespace
 }  // namespace lanewright

@@ -1,10 +1,17 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
+#include <sstream>
 
 #include "orders/ConvoySink.h"
 #include "orders/StoreRoute.h"
@@ -70,17 +77,17 @@ std::unique_ptr<sqlite3, int (*)(sqlite3*)> Connect(const std::string& path,
 
 const std::vector<OrderRow> kFiveOrders(5, {7, "MOVE", 500, "12", "Alpha", "17"});
 
+// Stores rows as they are, whatever numbers are taken.
+bool Store(TurnEntryStore& db, const std::vector<OrderRow>& rows, StoreError& err) {
+  return db.InsertOrders(
+      rows.front().empire, [&rows](const Ints&, StoreError&) { return rows; }, err);
+}
+
 std::string Codes(const std::vector<OrderRow>& rows) {
   std::string s;
   for (const auto& r : rows)
     s += (s.empty() ? "" : " ") + r.orderCode + std::to_string(r.orderNumber);
   return s;
-}
-
-// Stores rows through the exclusive section, whatever numbers are taken.
-bool Insert(TurnEntryStore& db, const std::vector<OrderRow>& rows, StoreError& err) {
-  return db.InsertOrders(
-      rows.empty() ? 0 : rows.front().empire, [&](const Ints&, StoreError&) { return rows; }, err);
 }
 
 class TurnEntryFormatTest : public ::testing::TestWithParam<FixtureFormat> {};
@@ -127,20 +134,39 @@ TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
   EXPECT_FALSE(err.Failed()) << err.reason;
 
   const std::string umlauts = std::string(49, 'u') + "\xC3\xA4\xC3\xB6";  // 51 characters
-  // A duplicate (empire, number) is the table's business.
-  ASSERT_TRUE(Insert(
-      db,
-      {{3, "MOVE", 150, "12", "Alpha", "17"}, {-1, "SURV", 160, std::string(60, 'n'), "", umlauts}},
-      err))
-      << err.reason;
-  EXPECT_EQ(db.HighestOrderNumber(3, err), 150);
-  EXPECT_EQ(db.HighestOrderNumber(-1, err), 160);
+  // Inside the section the decision sees every readable number of the empire, once each
+  // and in order; what it refuses or leaves empty stores nothing, and rows of another
+  // empire than the one read are refused. A duplicate (empire, number) is the table's
+  // business.
+  Ints taken;
+  const std::vector<OrderRow> batch = {{3, "MOVE", 150, "12", "Alpha", "17"},
+                                       {3, "SURV", 160, std::string(60, 'n'), "", umlauts}};
+  const auto decide = [&](StoreError why, std::vector<OrderRow> rows) {
+    return [=, &taken](const Ints& numbers, StoreError& e) {
+      taken = numbers;
+      e = why;
+      return rows;
+    };
+  };
+  const std::string before = testing::ReadFile(path);
+  EXPECT_FALSE(db.InsertOrders(3, decide({store::E_FAIL, "number 150 is taken"}, batch), err));
+  EXPECT_EQ(err.reason, "number 150 is taken");
+  EXPECT_EQ(taken, (Ints{-20, 0, 100, 150}));
+  err = {};
+  EXPECT_TRUE(db.InsertOrders(3, decide({}, {}), err)) << err.reason;
+  EXPECT_FALSE(db.InsertOrders(4, decide({}, batch), err));
+  EXPECT_NE(err.reason.find("an order of empire 3"), std::string::npos) << err.reason;
+  EXPECT_EQ(taken, (Ints{900}));
+  EXPECT_TRUE(testing::ReadFile(path) == before) << "a refused batch changed the file";
+  err = {};
+  ASSERT_TRUE(db.InsertOrders(3, decide({}, batch), err)) << err.reason;
+  EXPECT_EQ(db.HighestOrderNumber(3, err), 160);
   const auto rows = ReadRows(path, "Orders");
   ASSERT_EQ(rows.size(), orders.size() + 2);
   Row expected = Order(3, "MOVE", 150, 55);
   expected[4] = std::string("Alpha"), expected[5] = std::string("17"), expected[54] = {};
   EXPECT_EQ(rows[rows.size() - 2], expected);
-  expected = Order(-1, "SURV", 160, 55);
+  expected = Order(3, "SURV", 160, 55);
   expected[3] = std::string(50, 'n'), expected[4] = std::string(), expected[54] = {};
   expected[5] = umlauts.substr(0, 51);
   EXPECT_EQ(rows.back(), expected);
@@ -162,13 +188,8 @@ TEST(TurnEntryDatabaseTest, BadFilesFailCleanlyAndAreNeverWritten) {
     store::HResult code;
     const char* reasonPart;
   } cases[] = {
+      // Files that are no database at all are the store's (OpenTableTest).
       {"missing", nullptr, store::E_FAIL, "no such file"},
-      {"folder", [](const std::string& p) { std::filesystem::create_directory(p); }, store::E_FAIL,
-       "folder"},
-      {"text", [](const std::string& p) { testing::WriteFile(p, "3;MOVE;10\n"); }, store::E_FAIL,
-       "not a Jet"},
-      {"empty", [](const std::string& p) { testing::WriteFile(p, ""); }, store::E_FAIL,
-       "not a Jet"},
       {"no Orders", orders(0, "INTEGER"), store::DB_E_NOTABLE, "Orders"},
       {"53 columns", orders(53, "INTEGER"), store::DB_E_BADORDINAL, "53 columns"},
       {"binary column", orders(54, "BLOB"), store::DB_E_UNSUPPORTEDCONVERSION, "binary"},
@@ -185,13 +206,150 @@ TEST(TurnEntryDatabaseTest, BadFilesFailCleanlyAndAreNeverWritten) {
     EXPECT_EQ(db.HighestOrderNumber(3, read), 0);
     EXPECT_EQ(read.code, c.code) << read.reason;
     EXPECT_FALSE(db.Check(check));
-    EXPECT_FALSE(Insert(db, kFiveOrders, insert));
+    EXPECT_FALSE(Store(db, kFiveOrders, insert));
     EXPECT_EQ(insert.code, c.code) << insert.reason;
     EXPECT_NE(insert.reason.find(c.reasonPart), std::string::npos) << insert.reason;
     EXPECT_EQ(std::filesystem::exists(path), existed);
     EXPECT_EQ(existed ? testing::ReadFile(path) : "", before);
   }
 }
+
+// A table damaged after its first page fails whole: no highest number, no fleet list and
+// nothing stored from part of a table.
+TEST(TurnEntryDatabaseTest, DamagePartWayFailsWhole) {
+  for (const char* table : {"Orders", "Fleets"}) {
+    SCOPED_TRACE(table);
+    TempDir dir;
+    std::vector<Row> orders, fleets;
+    for (int i = 1; i <= 300; ++i) {
+      orders.push_back(Order(7, "MOVE", 10 * i));
+      fleets.push_back(Fleet(7, i));
+    }
+    const std::string path = WriteTurnDb(dir.File("turn.db"), orders, fleets);
+    std::int64_t page = 0;  // the table's last page of rows
+    {
+      auto db = Connect(path, "");
+      sqlite3_stmt* raw = nullptr;
+      sqlite3_prepare_v2(db.get(), "SELECT max(pageno) FROM dbstat WHERE name = ?1", -1, &raw,
+                         nullptr);
+      sqlite3_bind_text(raw, 1, table == std::string("Orders") ? "orders" : table, -1, nullptr);
+      sqlite3_step(raw);
+      page = sqlite3_column_int64(raw, 0);
+      sqlite3_finalize(raw);
+    }
+    ASSERT_GT(page, 2);
+    std::string bytes = testing::ReadFile(path);
+    std::fill_n(bytes.begin() + (page - 1) * 4096, 4096, '\xFF');
+    testing::WriteFile(path, bytes);
+
+    TurnEntryDatabase db(path);
+    StoreError err;
+    if (table == std::string("Orders")) {
+      EXPECT_EQ(db.HighestOrderNumber(7, err), 0);
+      EXPECT_EQ(err.code, store::E_FAIL);
+      err = {};
+      EXPECT_FALSE(Store(db, kFiveOrders, err));
+    } else {
+      EXPECT_TRUE(db.ListFleets(7, err).empty());
+    }
+    EXPECT_EQ(err.code, store::E_FAIL);
+    EXPECT_NE(err.reason.find("malformed"), std::string::npos) << err.reason;
+    EXPECT_TRUE(testing::ReadFile(path) == bytes);
+  }
+}
+
+// The Jet writer refuses tables with indexes; through the turn entry database that is a
+// refusal with the reason, and the file stays as it was.
+TEST(TurnEntryDatabaseTest, AJetOrdersTableWithAnIndexRefusesOrders) {
+  TempDir dir;
+  const std::string path = dir.File("turn.mdb");
+  StoreError err;
+  ASSERT_TRUE(CreateTurnEntryDatabase(path, err, TurnEntryFormat::Jet4)) << err.reason;
+  std::string bytes = testing::ReadFile(path);
+  bytes[4 * 4096 + 47] = 1;  // the index count of the first table the writer made, "Orders"
+  testing::WriteFile(path, bytes);
+  TurnEntryDatabase db(path);
+  EXPECT_FALSE(Store(db, kFiveOrders, err));
+  EXPECT_NE(err.reason.find("table \"Orders\" has indexes"), std::string::npos) << err.reason;
+  EXPECT_TRUE(testing::ReadFile(path) == bytes);
+}
+
+// Processes storing into one file at once, each choosing numbers after the highest it
+// finds taken: inside the section no number can be handed out twice. Every run stores or
+// is refused with its reason, nothing is lost, and the file stays readable.
+class ConcurrentStoreTest : public ::testing::TestWithParam<FixtureFormat> {};
+
+TEST_P(ConcurrentStoreTest, NoNumberIsHandedOutTwice) {
+  TempDir dir;
+  const bool jet = GetParam() != FixtureFormat::Sqlite;
+  const std::string path = dir.File(jet ? "turn.mdb" : "turn.db");
+  StoreError err;
+  ASSERT_TRUE(
+      CreateTurnEntryDatabase(path, err, jet ? TurnEntryFormat::Jet4 : TurnEntryFormat::Sqlite))
+      << err.reason;
+  constexpr int kProcesses = 4, kRuns = 3;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      store::SetLockWait(std::chrono::seconds(60));
+      std::string log;
+      for (int run = 0; run < kRuns; ++run) {
+        TurnEntryDatabase db(path);
+        StoreError e;
+        const bool stored = db.InsertOrders(
+            7,
+            [p](const Ints& taken, StoreError&) {
+              const std::int32_t next = (taken.empty() ? 0 : taken.back()) + 10;
+              return std::vector<OrderRow>{{7, "MOVE", next, std::to_string(p), "Sol", "1"},
+                                           {7, "WARP", next + 10, std::to_string(p), " ", " "}};
+            },
+            e);
+        // A refusal must say why: the file stayed busy for longer than the wait.
+        log += stored                                            ? "stored\n"
+               : e.reason.find("try again") != std::string::npos ? "busy\n"
+                                                                 : e.reason + "\n";
+      }
+      testing::WriteFile(dir.File("log" + std::to_string(p)), log);
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::size_t stored = 0;
+  for (int p = 0; p < kProcesses; ++p) {
+    std::istringstream log(testing::ReadFile(dir.File("log" + std::to_string(p))));
+    for (std::string line; std::getline(log, line);)
+      if (line == "stored")
+        ++stored;
+      else if (line != "busy")
+        ADD_FAILURE() << line;
+  }
+  EXPECT_GT(stored, 0u);
+  std::set<std::int64_t> numbers;
+  const auto rows = ReadRows(path, "Orders");
+  for (const Row& row : rows) numbers.insert(std::get<std::int64_t>(row[2]));
+  EXPECT_EQ(rows.size(), 2 * stored);
+  EXPECT_EQ(numbers.size(), rows.size()) << "a number was handed out twice";
+  if (jet) {
+    const auto exported = testing::RunProgram("mdb-export", {path, "Orders"});
+    EXPECT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_EQ(std::count(exported.out.begin(), exported.out.end(), '\n'), 1 + 2 * stored);
+    const auto dumped = testing::RunProgram(
+        "node",
+        {std::string(LANEWRIGHT_SOURCE_DIR) + "/tools/mdb-reader/dump.mjs", path, "Orders"});
+    EXPECT_NE(dumped.out.find(fmt::format("#rowcount\t{}\n", 2 * stored)), std::string::npos)
+        << dumped.out << dumped.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ConcurrentStoreTest,
+                         ::testing::Values(FixtureFormat::Sqlite, FixtureFormat::Jet4),
+                         [](const auto& info) { return testing::FormatName(info.param); });
 
 TEST(TurnEntryDatabaseTest, AStoreThatFailsHalfWayLeavesTheTableAsItWas) {
   for (int failAt : {1, 3, 5}) {
@@ -205,13 +363,15 @@ TEST(TurnEntryDatabaseTest, AStoreThatFailsHalfWayLeavesTheTableAsItWas) {
     const auto before = ReadRows(path, "Orders");
     StoreError err;
     TurnEntryDatabase db(path);
-    EXPECT_FALSE(Insert(db, kFiveOrders, err));
+    EXPECT_FALSE(Store(db, kFiveOrders, err));
     EXPECT_NE(err.reason.find("the table is full"), std::string::npos) << err.reason;
     EXPECT_EQ(ReadRows(path, "Orders"), before) << failAt;
   }
 }
 
 TEST(TurnEntryDatabaseTest, ALockedFileMakesCallsWaitThenFailWithoutWriting) {
+  const auto wait = store::LockWait();
+  store::SetLockWait(std::chrono::milliseconds(200));
   TempDir dir;
   const std::string path = WriteTurnDb(dir.File("turn.db"), {Order(7, "MOVE", 10)});
   TurnEntryDatabase db(path);
@@ -220,7 +380,7 @@ TEST(TurnEntryDatabaseTest, ALockedFileMakesCallsWaitThenFailWithoutWriting) {
     auto writer = Connect(path,
                           "BEGIN IMMEDIATE; INSERT INTO Orders SELECT * FROM Orders; "
                           "UPDATE Orders SET Number = 20 WHERE rowid = 2");
-    EXPECT_FALSE(Insert(db, kFiveOrders, err));
+    EXPECT_FALSE(Store(db, kFiveOrders, err));
     EXPECT_NE(err.reason.find("locked; another program"), std::string::npos) << err.reason;
     sqlite3_exec(writer.get(), "COMMIT", nullptr, nullptr, nullptr);
   }
@@ -233,6 +393,7 @@ TEST(TurnEntryDatabaseTest, ALockedFileMakesCallsWaitThenFailWithoutWriting) {
   err = {};
   EXPECT_EQ(db.HighestOrderNumber(7, err), 20);  // only the other program's row arrived
   EXPECT_EQ(ReadRows(path, "Orders").size(), 2u);
+  store::SetLockWait(wait);
 }
 
 // The SURV orders follow the empire data as loaded for the start system and the warp
@@ -413,55 +574,6 @@ TEST_F(StoreRouteTest, DefaultStartIsComputedWhenStoringAndGivenStartsMustNotCol
             "3, CNVR, 140, Alpha -> Beta\r\nCould not store the orders: empire 3 already has "
             "orders numbered 120, 130, 140; choose another start order\r\n");
   EXPECT_TRUE(Run("Beta", {}, true, false, 3, 150, store).stored);
-}
-
-TEST(CliStoreRouteTest, ExitCodesAndNothingStoredOnFailure) {
-  TempDir dir;
-  const std::string empire = dir.File("empire3.db"), turnDb = dir.File("turn.db");
-  testing::WriteEmpireFile(
-      FixtureFormat::Sqlite, empire,
-      {{1, 3, "Sol", "VegaA", 1001}, {2, 3, "Vega", "SolA", 1002}, {3, 7, "Deneb", "?RB", 1003}});
-  ASSERT_EQ(testing::RunLanewright({"init-turn-db", turnDb}).exitCode, 0);
-  Connect(turnDb,
-          "INSERT INTO Orders (Empire, \"Order Code\", \"Order Number\") VALUES (3, 'MOVE', 230);"
-          "INSERT INTO Fleets VALUES (3, 15, 'Scouts')");
-  const auto run = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), {"store-route", "--turn-db", turnDb, "--from", "Sol"});
-    args.push_back(empire);
-    return testing::RunLanewright(args);
-  };
-  const std::pair<std::vector<std::string>, int> cases[] = {
-      {{"--to", "XR", "--survey", "15", "--start-order", "10", "--by", "fuel", "--empire", "3"},
-       1},                                                     // no route
-      {{"--to", "Vega", "--move", "16", "--empire", "3"}, 2},  // not a fleet of 3
-      {{"--to", "Vega", "--empire", "4"}, 2},                  // not a loaded empire
-      {{"--to", "Nowhere", "--empire", "3"}, 2},
-      {{"--to", "Vega", "--move", "15", "--convoy", "x", "--empire", "3"}, 64},
-      {{"--to", "Vega", "--by", "speed", "--empire", "3"}, 64},
-      {{"--to", "Vega"}, 64},  // no --empire
-  };
-  const auto before = testing::ReadFile(turnDb);
-  for (const auto& [args, exitCode] : cases) {
-    const auto r = run(args);
-    EXPECT_EQ(r.exitCode, exitCode) << args[1] << r.err;
-    EXPECT_EQ(r.out.ends_with("\nNo orders were stored.\n"), exitCode == 1) << r.out;
-  }
-  const auto exists = testing::RunLanewright({"init-turn-db", turnDb});
-  EXPECT_EQ(exists.exitCode, 2);
-  EXPECT_NE(exists.err.find("already exists"), std::string::npos) << exists.err;
-  EXPECT_EQ(testing::ReadFile(turnDb), before);
-
-  const auto stored = run({"--to", "Vega", "--empire", "3"});  // a convoy by default
-  EXPECT_EQ(stored.exitCode, 0) << stored.err;
-  EXPECT_EQ(stored.out,
-            "3, CNVR, 240, Sol -> Vega\n3, MOVE, 250, 1234, Sol, 1001\n3, WARP, 260, 1234\n"
-            "3, CNVR, 270, Sol -> Vega\n");
-  EXPECT_EQ(ReadRows(turnDb, "Orders").size(), 5u);
-
-  std::filesystem::remove(turnDb);
-  const auto missing = run({"--to", "Vega", "--empire", "3"});
-  EXPECT_EQ(missing.exitCode, 2);
-  EXPECT_NE(missing.err.find("no such file"), std::string::npos) << missing.err;
 }
 
 }  // namespace

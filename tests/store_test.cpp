@@ -1,20 +1,34 @@
+#include <fcntl.h>
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "store/BoundReader.h"
+#include "store/ReplaceFile.h"
+#include "store/TableWriter.h"
 #include "support/Fixtures.h"
+#include "support/RunProcess.h"
 #include "support/TempDir.h"
 
 namespace lanewright::store {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::FixtureFormat;
 using testing::TempDir;
 
@@ -23,6 +37,12 @@ const std::vector<Binding> kEmpireBindings = {{Binding::Kind::Int32},
                                               {Binding::Kind::Text, 50},
                                               {Binding::Kind::Text, 50},
                                               {Binding::Kind::Int32}};
+
+std::set<std::string> Listing(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
+  return names;
+}
 
 // ---------------------------------------------------------------------------------------
 // Conversions of bound values: to a 32-bit number, or to a text of at most 50 characters.
@@ -82,7 +102,9 @@ TEST(ConvertTest, BoundValues) {
     std::string text = "unchanged";
     const bool ok = c.to == Int ? ConvertToInt32(c.cell, number) : ConvertToText(c.cell, 50, text);
     EXPECT_EQ(ok, c.ok);
-    if (c.ok) EXPECT_EQ(c.to == Int ? std::to_string(number) : text, c.value);
+    if (c.ok) {
+      EXPECT_EQ(c.to == Int ? std::to_string(number) : text, c.value);
+    }
   }
   // Cutting a text never splits a character.
   EXPECT_EQ(Utf8Prefix("aé€b", 3), "aé€");
@@ -115,11 +137,12 @@ TEST_P(StoreFormatTest, ReadsConvertibleRowsAndReportsTheProviderCodes) {
     return Row{index, std::move(empire), std::move(system), std::move(destination), index};
   };
   const std::int64_t three = 3;
+  // Rows 2 to 4 do not convert; row 4 twice over, and it still counts once.
   testing::WriteTable(GetParam(), path, "Warp Points", five,
                       {row(1, three, std::string("A"), std::string("BA")),
                        row(2, std::monostate{}, std::string("B"), std::string("CA")),
                        row(3, three, std::string(51, 'L'), std::string("CA")),
-                       row(4, three, std::string("D"), std::monostate{}),
+                       row(4, std::monostate{}, std::string("D"), std::monostate{}),
                        row(5, three, std::string(50, 'E'), std::string(""))});
   testing::WriteTable(GetParam(), path, "Empty", five, {});
   testing::WriteTable(GetParam(), path, "Four", {five.begin(), five.begin() + 4}, {});
@@ -127,10 +150,8 @@ TEST_P(StoreFormatTest, ReadsConvertibleRowsAndReportsTheProviderCodes) {
       GetParam(), path, "Blobs",
       {{"a", "INTEGER"}, {"b", "INTEGER"}, {"c", "TEXT"}, {"d", "BLOB"}, {"e", "INTEGER"}}, {});
   const std::string before = testing::ReadFile(path);
-  struct stat st0 = {}, st1 = {};
-  ::stat(path.c_str(), &st0);
   std::optional<BoundReader> held(std::in_place);
-  std::vector<BoundValue> v;
+  std::vector<BoundField> v;
   ASSERT_EQ(held->Open(path, "Warp Points", kEmpireBindings), S_OK) << held->error().reason;
   ASSERT_EQ(held->MoveNext(v), S_OK);
 
@@ -163,26 +184,16 @@ TEST_P(StoreFormatTest, ReadsConvertibleRowsAndReportsTheProviderCodes) {
     std::vector<std::string> rows;
     HResult hr;
     while ((hr = reader.MoveNext(v)) == S_OK)
-      rows.push_back(std::to_string(v[0].number) + "/" + v[2].text + "/" + v[3].text);
+      rows.push_back(fmt::format("{}/{}/{}", v[0].number, v[2].text, v[3].text));
     EXPECT_EQ(hr, DB_S_ENDOFROWSET);
     EXPECT_EQ(rows, c.rows);
     EXPECT_EQ(reader.SkippedRows(), c.skipped);
     EXPECT_EQ(reader.MoveNext(v), DB_S_ENDOFROWSET) << "the end is final";
   }
-  // A missing file is reported, not created.
-  BoundReader missing;
-  EXPECT_EQ(missing.Open(NewFile("missing"), "Warp Points", kEmpireBindings), E_FAIL);
   held.reset();
-
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
-    names.insert(entry.path().filename().string());
-  EXPECT_EQ(names, std::set<std::string>{std::filesystem::path(path).filename().string()})
+  EXPECT_EQ(Listing(dir_.path()), std::set<std::string>{fs::path(path).filename()})
       << "no journal, lock or new file may be left behind";
   EXPECT_EQ(testing::ReadFile(path), before);
-  ::stat(path.c_str(), &st1);
-  EXPECT_EQ(st0.st_mtim.tv_sec, st1.st_mtim.tv_sec);
-  EXPECT_EQ(st0.st_mtim.tv_nsec, st1.st_mtim.tv_nsec);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFormats, StoreFormatTest,
@@ -190,6 +201,34 @@ INSTANTIATE_TEST_SUITE_P(AllFormats, StoreFormatTest,
                          [](const ::testing::TestParamInfo<FixtureFormat>& info) {
                            return std::string(testing::FormatName(info.param));
                          });
+
+// Paths that are no database file are reported as what they are, at once: a FIFO is
+// never opened for reading, where it would wait for a writer.
+TEST(OpenTableTest, WhatIsNotADatabaseFileIsNamed) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  testing::WriteFile(dir.File("text"), "Warp Points\n");
+  testing::WriteFile(dir.File("locked"), "SQLite format 3");
+  ::chmod(dir.File("locked").c_str(), 0);
+  std::vector<std::pair<std::string, const char*>> cases = {
+      {dir.File("missing.db"), "no such file"},
+      {dir.File("missing/deeper.db"), "no such file"},
+      {"", "no such file"},
+      {dir.path().string(), "is a folder, not a database file"},
+      {dir.File("fifo"), "not a regular file"},
+      {"/dev/null", "not a regular file"},
+      {dir.File("text"), "not a Jet (.mdb) or SQLite database"},
+  };
+  if (::geteuid() != 0) cases.push_back({dir.File("locked"), "Permission denied"});
+  for (const auto& [path, reason] : cases) {
+    SCOPED_TRACE(path);
+    StoreError err;
+    EXPECT_FALSE(OpenTable(path, "Warp Points", err));
+    EXPECT_EQ(err.code, E_FAIL);
+    EXPECT_EQ(err.reason, path + ": " + reason) << err.reason;
+    EXPECT_EQ(AppendRows(path, "Warp Points", {{Cell{}}}).reason, err.reason);
+  }
+}
 
 // ---------------------------------------------------------------------------------------
 // SQLite specifics: files written with SQL the fixture writer does not produce.
@@ -202,7 +241,7 @@ void RunSql(const std::string& path, const std::string& sql) {
   sqlite3_close(db);
 }
 
-// The first column of every row, then how the reading ended.
+// Every row as its cells joined by '/', then how the reading ended.
 std::string Read(const std::string& path, const std::string& table) {
   StoreError err;
   auto reader = OpenTable(path, table, err);
@@ -210,20 +249,26 @@ std::string Read(const std::string& path, const std::string& table) {
   std::string out;
   Row row;
   HResult hr;
-  while ((hr = reader->Next(row)) == S_OK)
-    out += std::to_string(std::get<std::int64_t>(row[0])) + " ";
+  while ((hr = reader->Next(row)) == S_OK) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      out += i ? "/" : "";
+      if (const auto* n = std::get_if<std::int64_t>(&row[i])) out += std::to_string(*n);
+      if (const auto* s = std::get_if<std::string>(&row[i])) out += *s;
+    }
+    out += " ";
+  }
   return out + (hr == DB_S_ENDOFROWSET ? "end" : reader->error().reason);
 }
 
 TEST(SqliteTableTest, TablesAreReadInRowidOrderWhateverTheirShape) {
   const char* cases[][3] = {
       // A column that takes the name of the usual rowid alias must not reorder rows.
-      {"CREATE TABLE u(_rowid_ INTEGER, v INTEGER); INSERT INTO u(rowid, _rowid_, v)"
-       " VALUES (2, 1, 0), (1, 2, 0), (3, 0, 0), (-1, 5, 0);",
+      {"CREATE TABLE u(_rowid_ INTEGER); INSERT INTO u(rowid, _rowid_)"
+       " VALUES (2, 1), (1, 2), (3, 0), (-1, 5);",
        "U", "5 2 1 0 end"},
       {"CREATE TABLE k(id INTEGER PRIMARY KEY, v TEXT) WITHOUT\n ROWID;"
        "INSERT INTO k VALUES (3, 'c'), (1, 'a'), (2, 'b');",
-       "K", "1 2 3 end"},
+       "K", "1/a 2/b 3/c end"},
       {"CREATE TABLE \"Warp \"\"Points\"\"\"(a INTEGER);"
        "INSERT INTO \"Warp \"\"Points\"\"\" VALUES (4);",
        "warp \"points\"", "4 end"},
@@ -231,6 +276,10 @@ TEST(SqliteTableTest, TablesAreReadInRowidOrderWhateverTheirShape) {
        "no table"},
       {"PRAGMA journal_mode=WAL; CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (1);", "t",
        "1 end"},
+      // A text ends at its first NUL, as a zero-terminated field holds it.
+      {"CREATE TABLE t(a TEXT, b TEXT); INSERT INTO t VALUES (CAST(x'6162006364' AS TEXT), "
+       "CAST(x'00' AS TEXT))",
+       "t", "ab/ end"},
   };
   for (const auto& [sql, table, expected] : cases) {
     SCOPED_TRACE(sql);
@@ -245,16 +294,90 @@ TEST(SqliteTableTest, TablesAreReadInRowidOrderWhateverTheirShape) {
 
 TEST(SqliteTableTest, FileNamesThatLookLikeUrisAreFileNames) {
   TempDir dir;
-  std::filesystem::create_directory(dir.path() / "file:x");
+  fs::create_directory(dir.path() / "file:x");
   RunSql(dir.File("file:x/e.db"), "CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (7);");
-  std::filesystem::create_directory(dir.path() / "x");
+  fs::create_directory(dir.path() / "x");
   RunSql(dir.File("x/e.db"), "CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (1);");
-  const auto cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
+  const auto cwd = fs::current_path();
+  fs::current_path(dir.path());
   // As a URI, "file:x/e.db" would name x/e.db; as a path it is the file inside "file:x".
   const auto values = Read("file:x/e.db", "t");
-  std::filesystem::current_path(cwd);
+  fs::current_path(cwd);
   EXPECT_EQ(values, "7 end");
+}
+
+// Files built to make the reader (or a writer) work or allocate without bound are refused
+// quickly and cleanly, whatever the trick: a value far over the size limit, many values
+// under it per row, a trigger that loops. The empire loader runs in its own process for
+// the cases that would allocate, so that its memory can be measured.
+TEST(SqliteTableTest, HostileFilesAreRefusedQuickly) {
+  // "Warp Points" whose third column is computed by expression for every row read. SQLite
+  // would compute it for every row stored, too: the rows go in first, and the column is
+  // written into the schema afterwards.
+  const auto computed = [](const std::string& expression, int rows) {
+    std::string literal;
+    for (char ch : expression) literal += ch == '\'' ? std::string("''") : std::string(1, ch);
+    return fmt::format(
+        "CREATE TABLE \"Warp Points\"(a INTEGER, b INTEGER, d TEXT, e INTEGER);"
+        "INSERT INTO \"Warp Points\" WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+        "FROM n WHERE x < {}) SELECT x, 1, 'DA', x FROM n; PRAGMA writable_schema = ON;"
+        "UPDATE sqlite_schema SET sql = 'CREATE TABLE \"Warp Points\"(a INTEGER, b INTEGER, "
+        "c TEXT GENERATED ALWAYS AS ({}), d TEXT, e INTEGER)' WHERE name = 'Warp Points';",
+        rows, literal);
+  };
+  std::string manyTerms;
+  for (int i = 0; i < 40; ++i)
+    manyTerms += fmt::format("{}length(hex(zeroblob(15000 + b + {})))", i ? " + " : "", i);
+  const std::string orders = "CREATE TABLE Orders(a INTEGER);";
+  const struct {
+    const char* what;
+    std::string sql;
+    bool append;         // appends a row to Orders instead of reading "Warp Points"
+    bool measure;        // also loads the file in the program, measuring time and memory
+    const char* reason;  // after "PATH: "
+  } cases[] = {
+      {"a generated 300 MB blob", computed("zeroblob(300000000)", 4), false, true,
+       "refused: it holds or builds a value over 32768 bytes"},
+      {"a generated 300 MB text", computed("printf('%.*c', 300000000, 'x')", 4), false, true,
+       "refused: it calls printf(), which can take unbounded time"},
+      {"much work in every row", computed(manyTerms, 2000), false, false,
+       "refused: it makes SQLite work far more"},
+      {"a virtual table", "CREATE VIRTUAL TABLE \"Warp Points\" USING fts5(a, b, c, d, e);", false,
+       false, "refused: \"Warp Points\" is a virtual table"},
+      {"a trigger that never ends",
+       orders + "CREATE TRIGGER t AFTER INSERT ON Orders BEGIN WITH RECURSIVE n(x) AS (SELECT 1 "
+                "UNION ALL SELECT x + 1 FROM n) SELECT count(*) FROM n; END;",
+       true, false, "refused: it makes SQLite work far more"},
+      {"a trigger that asks for a 300 MB blob",
+       orders + "CREATE TRIGGER t AFTER INSERT ON Orders BEGIN SELECT randomblob(300000000); END;",
+       true, false, "refused: it holds or builds a value over 32768 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const auto path = dir.File("hostile.db");
+    RunSql(path, c.sql);
+    const auto started = std::chrono::steady_clock::now();
+    StoreError err;
+    if (c.append) {
+      err = AppendRows(path, "orders", {{std::int64_t{1}}});
+    } else {
+      BoundReader reader;
+      std::vector<BoundField> fields;
+      HResult hr = reader.Open(path, "Warp Points", kEmpireBindings);
+      while (hr == S_OK) hr = reader.MoveNext(fields);
+      err = reader.error();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(err.code, E_FAIL);
+    EXPECT_EQ(err.reason.rfind(path + ": " + c.reason, 0), 0u) << err.reason;
+    if (c.measure) {
+      const auto run = testing::RunLanewright({"systems", path});
+      EXPECT_NE(run.err.find("refused"), std::string::npos) << run.err;
+      EXPECT_LT(run.seconds, 2.0);
+      EXPECT_LT(run.maxRssKb, 100 * 1024);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -287,6 +410,109 @@ TEST(JetTableTest, HeaderProblemsAreExplained) {
     EXPECT_NE(err.reason.find(reason), std::string::npos) << err.reason;
     EXPECT_EQ(err.reason.rfind(path, 0), 0u) << err.reason;
   }
+}
+
+// ---------------------------------------------------------------------------------------
+// Replacing a file whole, or writing into what cannot be replaced.
+
+// What is at the path before the write, and what the write says.
+TEST(ReplaceFileTest, EveryKindOfTarget) {
+  const mode_t umask = ::umask(022);
+  ::umask(umask);
+  const struct {
+    const char* target;
+    mode_t mode;         // of the file afterwards
+    const char* reason;  // empty: written
+  } cases[] = {
+      {"nothing", 0666 & ~umask, ""},
+      {"file", 0640, ""},  // keeps its permissions
+      {"link", 0640, ""},  // the file behind it is replaced, the link stays
+      {"/dev/null", 0, ""},
+      {"folder", 0, "it is a folder"},
+      {"socket", 0, "it is a socket; it is not written"},
+      {"missing/folder", 0, "No such file or directory"},
+      {"read-only", 0444, "Permission denied"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    if (c.target == std::string("read-only") && ::geteuid() == 0) continue;  // root writes all
+    TempDir dir;
+    const std::string file = dir.File("map.dot"), target = c.target;
+    std::string path = target == "missing/folder" ? dir.File(target) : file;
+    if (target == "file" || target == "link" || target == "read-only") {
+      testing::WriteFile(file, "old");
+      ::chmod(file.c_str(), c.mode);
+    }
+    if (target == "link") fs::create_symlink("map.dot", path = dir.File("link.dot"));
+    if (target == "/dev/null") path = target;
+    if (target == "folder") path = dir.path();
+    if (target == "socket") {
+      sockaddr_un address{AF_UNIX, {}};
+      std::strncpy(address.sun_path, file.c_str(), sizeof address.sun_path - 1);
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      ::close(fd);
+    }
+    auto before = Listing(dir.path());
+    before.erase("map.dot");
+    const ReplaceFileResult result = ReplaceFile(path, "new");
+    EXPECT_EQ(result.reason, c.reason);
+    EXPECT_EQ(result.status == ReplaceFileResult::Status::Written, *c.reason == '\0');
+    if (fs::is_regular_file(file)) {
+      EXPECT_EQ(testing::ReadFile(file), *c.reason ? "old" : "new");
+      struct stat st {};
+      ::stat(file.c_str(), &st);
+      EXPECT_EQ(st.st_mode & 07777, c.mode);
+    }
+    EXPECT_TRUE(target != "link" || fs::is_symlink(path));
+    EXPECT_TRUE(target != "/dev/null" || fs::is_character_file(path));
+    auto after = Listing(dir.path());
+    after.erase("map.dot");
+    EXPECT_EQ(after, before) << "a copy was left behind";
+  }
+}
+
+TEST(ReplaceFileTest, WritesIntoAFifoAsItIsRead) {
+  TempDir dir;
+  const std::string fifo = dir.File("out");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // The reading end is open before the write, so that a write that goes elsewhere ends
+  // the test instead of hanging it.
+  FileDescriptor in(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+  std::string got;
+  std::thread reader([&] {
+    char buffer[65536];
+    for (pollfd p{in.get(), POLLIN, 0}; ::poll(&p, 1, 2000) > 0;) {
+      const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
+      if (n == 0) break;
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+  });
+  const std::string text(200000, 'x');  // more than a pipe holds at once
+  EXPECT_EQ(ReplaceFile(fifo, text).reason, "");
+  reader.join();
+  EXPECT_EQ(got, text);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+// Copies left by a killed write go on the next write to the same file; a copy whose
+// writer still runs, another file's copy and names of another shape stay.
+TEST(ReplaceFileTest, RemovesCopiesOfKilledWrites) {
+  TempDir dir;
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string stale = fmt::format(".map.dot.lanewright-{}-3.tmp", gone);
+  const std::set<std::string> kept = {fmt::format(".map.dot.lanewright-{}-4.tmp", ::getpid()),
+                                      fmt::format(".other.dot.lanewright-{}-3.tmp", gone),
+                                      fmt::format(".map.dot.lanewright-{}-3.tmp.bak", gone),
+                                      ".map.dot.lanewright-x-3.tmp"};
+  for (const auto& name : kept) testing::WriteFile(dir.File(name), "");
+  testing::WriteFile(dir.File(stale), "");
+  ASSERT_EQ(ReplaceFile(dir.File("map.dot"), "new").reason, "");
+  std::set<std::string> expected = kept;
+  expected.insert("map.dot");
+  EXPECT_EQ(Listing(dir.path()), expected);
 }
 
 }  // namespace

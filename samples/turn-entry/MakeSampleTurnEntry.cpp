@@ -4,15 +4,12 @@
 //
 //   sample_turn_entry OUTPUT_FOLDER   (writes turn-entry.mdb and an SQLite copy, turn-entry.db)
 
-#include <sqlite3.h>
-
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "orders/TurnEntryDatabase.h"
-#include "store/JetWriter.h"
+#include "store/TableWriter.h"
 
 namespace {
 
@@ -49,43 +46,16 @@ int Fail(const std::string& why) {
   return 1;
 }
 
-// Fleets go in through the engine's own means: the turn entry database only ever appends
+// Fleets go in through the store's own means: the turn entry database only ever appends
 // orders.
-bool AddFleets(const std::string& path, lanewright::TurnEntryFormat format, std::string& why) {
-  if (format != lanewright::TurnEntryFormat::Sqlite) {
-    std::vector<lanewright::store::Row> rows;
-    for (const Fleet& fleet : kFleets)
-      rows.push_back(
-          {std::int64_t{fleet.empire}, std::int64_t{fleet.number}, std::string(fleet.name)});
-    const auto err = lanewright::store::AppendJetRows(path, "Fleets", rows);
-    why = err.reason;
-    return !err.Failed();
-  }
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> fleetsDb(raw, sqlite3_close);
-  if (rc != SQLITE_OK) {
-    why = "cannot open " + path;
-    return false;
-  }
-  sqlite3_stmt* insert = nullptr;
-  if (sqlite3_prepare_v2(raw, "INSERT INTO \"Fleets\" VALUES (?1, ?2, ?3)", -1, &insert, nullptr) !=
-      SQLITE_OK) {
-    why = sqlite3_errmsg(raw);
-    return false;
-  }
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(insert, sqlite3_finalize);
-  for (const Fleet& fleet : kFleets) {
-    sqlite3_reset(insert);
-    sqlite3_bind_int(insert, 1, fleet.empire);
-    sqlite3_bind_int(insert, 2, fleet.number);
-    sqlite3_bind_text(insert, 3, fleet.name, -1, SQLITE_STATIC);
-    if (sqlite3_step(insert) != SQLITE_DONE) {
-      why = sqlite3_errmsg(raw);
-      return false;
-    }
-  }
-  return true;
+bool AddFleets(const std::string& path, std::string& why) {
+  std::vector<lanewright::store::Row> rows;
+  for (const Fleet& fleet : kFleets)
+    rows.push_back(
+        {std::int64_t{fleet.empire}, std::int64_t{fleet.number}, std::string(fleet.name)});
+  const auto err = lanewright::store::AppendRows(path, "Fleets", rows);
+  why = err.reason;
+  return !err.Failed();
 }
 
 int Write(const std::string& path, lanewright::TurnEntryFormat format) {
@@ -93,9 +63,18 @@ int Write(const std::string& path, lanewright::TurnEntryFormat format) {
   lanewright::store::StoreError err;
   if (!lanewright::CreateTurnEntryDatabase(path, err, format)) return Fail(err.reason);
   lanewright::TurnEntryDatabase db(path);
-  if (!db.InsertOrders(kOrders, err)) return Fail(err.reason);
+  for (const int empire : {3, 7}) {
+    const auto ofEmpire = [empire](const std::vector<std::int32_t>&,
+                                   lanewright::store::StoreError&) {
+      std::vector<lanewright::OrderRow> rows;
+      for (const auto& order : kOrders)
+        if (order.empire == empire) rows.push_back(order);
+      return rows;
+    };
+    if (!db.InsertOrders(empire, ofEmpire, err)) return Fail(err.reason);
+  }
   std::string why;
-  if (!AddFleets(path, format, why)) return Fail(why);
+  if (!AddFleets(path, why)) return Fail(why);
   return 0;
 }
 

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "route/FindRoute.h"
-#include "starmap/Printable.h"
+#include "store/Printable.h"
 
 namespace lanewright::cli {
 namespace {
@@ -61,7 +61,7 @@ void PrintOutput(std::string_view text, const CommonOptions& common) {
 }
 
 void Complain(std::string_view message) {
-  std::cerr << "lanewright: " << Printable(message) << '\n';
+  std::cerr << "lanewright: " << store::Printable(message) << '\n';
 }
 
 SystemLists LoadForCommand(const std::vector<std::string>& files, Context& context) {
@@ -136,7 +136,7 @@ int RunCli(int argc, char** argv) {
     std::ostringstream message;
     app.exit(e, std::cout, message);
     std::istringstream lines(message.str());
-    for (std::string line; std::getline(lines, line);) std::cerr << Printable(line) << '\n';
+    for (std::string line; std::getline(lines, line);) std::cerr << store::Printable(line) << '\n';
     return ExitCode(Outcome::Usage);
   } catch (const UsageError& e) {
     Complain(e.what());

@@ -104,6 +104,11 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
     values.strategy = *RouteModeFromName(opts->by);
     values.name = DefaultConvoyName(opts->from, opts->to);
     if (convoy->count() > 0) values.name = store::Utf8Prefix(opts->convoyName, 255);
+    if (values.convoy && store::Utf8Length(values.name) > kStoredNameChars)
+      Complain(
+          fmt::format("the convoy name \"{}\" has more than {} characters; the turn entry "
+                      "database keeps only the first {}",
+                      values.name, kStoredNameChars, kStoredNameChars));
     if (move->count() + survey->count() + backSurvey->count() > 0) {
       values.convoy = false;
       values.survey = survey->count() + backSurvey->count() > 0;

@@ -11,7 +11,7 @@
 
 #include "export/GraphVizText.h"
 #include "export/RangeIndex.h"
-#include "export/ReplaceFile.h"
+#include "store/ReplaceFile.h"
 
 namespace lanewright {
 namespace {
@@ -121,21 +121,21 @@ ExportResult ExportGraphViz(StarMap& starMap, EmpireRowSource& rows,
   if (result.error.Failed()) return result;
 
   const std::string text = GraphVizText(index, *startSystem, yellowCircles);
-  const ReplaceFileResult written = ReplaceFile(targetPath, text);
+  const store::ReplaceFileResult written = store::ReplaceFile(targetPath, text);
   switch (written.status) {
-    case ReplaceFileResult::Status::Written:
+    case store::ReplaceFileResult::Status::Written:
       result.written = true;
       output.SetText(fmt::format(
           "Data saved to file {0}.\r\nYou can generate a map with one of the following GraphViz "
           "commands:\r\n  dot -Tpng {0} -o map.png\r\n  neato -Tpng {0} -o map.png\r\n",
           targetPath));
       break;
-    case ReplaceFileResult::Status::OpenFailed:
+    case store::ReplaceFileResult::Status::OpenFailed:
       output.SetText(fmt::format("could not open file {}", targetPath));
       result.error = {store::E_FAIL,
                       fmt::format("could not open {} for writing: {}", targetPath, written.reason)};
       break;
-    case ReplaceFileResult::Status::WriteFailed:
+    case store::ReplaceFileResult::Status::WriteFailed:
       // The old file, if any, is still there untouched; saying "saved" would be a lie.
       output.SetText(fmt::format("could not write file {}", targetPath));
       result.error = {store::E_FAIL,

@@ -40,23 +40,14 @@ std::string FindLayoutProgram() {
   return {};
 }
 
-// The only place that starts the child. Everything it needs is prepared beforehand: between
-// fork and exec only system calls are safe, since the GUI has other threads.
+// The only place that starts the child.
 std::unique_ptr<store::IsolatedProcess> StartLayoutProcess(std::vector<std::string> args,
                                                            std::string& failure) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
   store::IsolationLimits limits;
   // The child is asked for its answer only once it has announced it (or has gone), so a
   // silence of this length means it hangs while sending.
   limits.idleTimeoutMs = 2000;
-  return store::IsolatedProcess::Start(
-      [&](store::ChildChannel&) {
-        ::execv(argv[0], argv.data());
-        return 127;
-      },
-      limits, failure);
+  return store::IsolatedProcess::Spawn(args, limits, failure);
 }
 
 bool WriteAll(int fd, const std::string& bytes) {

@@ -20,7 +20,7 @@ inline constexpr std::size_t kTurnEntryTextChars = 50;
 // The turn entry database file (SQLite or Jet, told apart by signature). Every call opens
 // the file in shared mode and closes it before it returns, so the game's own entry program
 // may keep it open meanwhile. A file another program holds locked makes a call wait up to
-// store::kBusyTimeoutMs and then fail; it never writes part of a batch.
+// store::LockWait() and then fail; it never writes part of a batch.
 class TurnEntryDatabase final : public TurnEntryStore {
  public:
   explicit TurnEntryDatabase(std::string path) : path_(std::move(path)) {}
@@ -34,15 +34,18 @@ class TurnEntryDatabase final : public TurnEntryStore {
   std::int32_t HighestOrderNumber(std::int32_t empire, store::StoreError& err) override;
   std::vector<std::int32_t> ListFleets(std::int32_t empire, store::StoreError& err) override;
 
-  // All rows or none: SQLite files in one transaction, Jet files through the Jet writer
-  // (which refuses tables with indexes, and files another program has open). Texts are cut
-  // to 50 characters. An empty batch succeeds without opening the file.
+  // All rows or none, decided inside the store's exclusive section (see
+  // store::AppendRowsExclusively): SQLite files in one transaction, Jet files through the
+  // Jet writer (which refuses tables with indexes, and files another program has open).
+  // The taken numbers come from the same scan rules as HighestOrderNumber, so a file
+  // damaged part-way stores nothing. Texts are cut to 50 characters. Rows of another
+  // empire than the one whose numbers were read are refused.
   bool InsertOrders(std::int32_t empire, const DecideRows& decide, store::StoreError& err) override;
 
   // Both tables can be opened and bound.
   bool Check(store::StoreError& err) override;
 
-  // Unreadable rows skipped by the last HighestOrderNumber or ListFleets.
+  // Unreadable rows skipped by the last HighestOrderNumber, ListFleets or InsertOrders.
   int LastSkippedRows() const { return skipped_; }
 
  private:

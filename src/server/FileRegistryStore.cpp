@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,7 +16,7 @@
 #include <sstream>
 #include <vector>
 
-#include "export/ReplaceFile.h"
+#include "store/ReplaceFile.h"
 
 namespace lanewright::server {
 namespace {
@@ -212,13 +213,12 @@ class RegistryTextReader {
       if (!Decode(rest.substr(8, rest.size() - 9), &text)) return Fail("a bad string value");
       value = RegistryValue::String(text);
     } else if (rest.starts_with("dword:") && rest.size() > 6 && rest.size() <= 16) {
-      std::uint64_t n = 0;
-      for (const char c : rest.substr(6)) {
-        if (c < '0' || c > '9') return Fail("a bad number value");
-        n = n * 10 + static_cast<unsigned>(c - '0');
-      }
-      if (n > 0xFFFFFFFFu) return Fail("a number value out of range");
-      value = RegistryValue::Dword(static_cast<std::uint32_t>(n));
+      std::uint32_t n = 0;
+      const char* const end = rest.data() + rest.size();
+      const auto [stop, error] = std::from_chars(rest.data() + 6, end, n);
+      if (error == std::errc::result_out_of_range) return Fail("a number value out of range");
+      if (error != std::errc() || stop != end) return Fail("a bad number value");
+      value = RegistryValue::Dword(n);
     } else if (rest.starts_with("binary:") && rest.size() % 2 == 1) {
       std::vector<std::uint8_t> bytes;
       for (std::size_t i = 7; i < rest.size(); i += 2) {
@@ -347,8 +347,8 @@ std::unique_ptr<FileRegistryStore> FileRegistryStore::Open(const std::string& pa
 
 bool FileRegistryStore::Save(std::string* error) {
   if (ChangeCount() == savedChanges_) return true;
-  const ReplaceFileResult result = ReplaceFile(path_, WriteRegistryText(*this));
-  if (result.status != ReplaceFileResult::Status::Written) {
+  const store::ReplaceFileResult result = store::ReplaceFile(path_, WriteRegistryText(*this));
+  if (result.status != store::ReplaceFileResult::Status::Written) {
     *error = fmt::format("cannot write {}: {}", path_, result.reason);
     return false;
   }

@@ -1,5 +1,6 @@
 #include "server/RegistryScript.h"
 
+#include <charconv>
 #include <cstdint>
 #include <new>
 
@@ -43,14 +44,12 @@ HResult MakeValue(std::string_view type, std::string_view text, RegistryValue* v
   if (NamesEqual(type, "D")) {
     // A number the script cannot mean (empty, not decimal, above 4294967295) is refused
     // rather than stored as some other number.
-    if (text.empty() || text.size() > 10) return DISP_E_EXCEPTION;
-    std::uint64_t n = 0;
-    for (const char c : text) {
-      if (c < '0' || c > '9') return DISP_E_EXCEPTION;
-      n = n * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (n > 0xFFFFFFFFu) return DISP_E_EXCEPTION;
-    *value = RegistryValue::Dword(static_cast<std::uint32_t>(n));
+    // At most ten digits, leading zeros included.
+    std::uint32_t n = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, n);
+    if (text.size() > 10 || error != std::errc() || stop != end) return DISP_E_EXCEPTION;
+    *value = RegistryValue::Dword(n);
     return S_OK;
   }
   if (NamesEqual(type, "B")) {

@@ -80,35 +80,24 @@ HResult ModuleFileName(std::string* path) {
 }
 
 int RunServerCommand(ServerCommand command) {
+  // Every failure names its result code, whatever step it comes from.
+  const auto fail = [command](HResult hr, const std::string& reason) {
+    Complain(fmt::format("{} failed with hr=0x{:08X}{}{}",
+                         command == ServerCommand::Register ? "registration" : "unregistration",
+                         static_cast<std::uint32_t>(hr), reason.empty() ? "" : ": ", reason));
+    return ProcessExitCode(hr);
+  };
   std::string error;
   const auto registryPath = DefaultRegistryPath(&error);
-  if (!registryPath) {
-    Complain(error);
-    return ProcessExitCode(E_FAIL);
-  }
+  if (!registryPath) return fail(E_FAIL, error);
   const auto store = FileRegistryStore::Open(*registryPath, &error);
-  if (!store) {
-    Complain(error);
-    return ProcessExitCode(E_FAIL);
-  }
+  if (!store) return fail(E_FAIL, error);
   std::string modulePath;
   HResult hr = ModuleFileName(&modulePath);
-  if (Failed(hr)) {
-    Complain(fmt::format("cannot find the path of the program (hr=0x{:08X})",
-                         static_cast<std::uint32_t>(hr)));
-    return ProcessExitCode(hr);
-  }
+  if (Failed(hr)) return fail(hr, "cannot find the path of the program");
   hr = PerformServerCommand(*store, command, modulePath);
-  if (!store->Save(&error)) {
-    Complain(error);
-    return ProcessExitCode(E_FAIL);
-  }
-  if (Failed(hr)) {
-    Complain(fmt::format("{} failed with hr=0x{:08X}",
-                         command == ServerCommand::Register ? "registration" : "unregistration",
-                         static_cast<std::uint32_t>(hr)));
-  }
-  return ProcessExitCode(hr);
+  if (!store->Save(&error)) return fail(E_FAIL, error);
+  return Failed(hr) ? fail(hr, "") : ProcessExitCode(hr);
 }
 
 }  // namespace lanewright::server

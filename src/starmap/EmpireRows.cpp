@@ -27,12 +27,12 @@ std::shared_ptr<const EmpireRows> ReadEmpireRows(const std::string& path, store:
   if (before) rows->identity_ = *before;
   // The first empire seen per system name, and the rarer further ones, give the distinct
   // (system, empire) pairs without a set lookup per row.
-  std::vector<std::int32_t> firstEmpire;
-  std::vector<bool> seen;
+  constexpr std::int64_t kNone = std::int64_t{1} << 40;
+  std::vector<std::int64_t> firstEmpire;
   std::unordered_set<std::uint64_t> furtherPairs;
-  std::unordered_set<std::int32_t> empires;
+  std::vector<std::int32_t> empires;
 
-  std::vector<store::BoundValue> values;
+  std::vector<store::BoundField> values;
   store::HResult hr;
   while ((hr = reader.MoveNext(values)) == store::S_OK) {
     WarpPoint row;
@@ -45,30 +45,27 @@ std::shared_ptr<const EmpireRows> ReadEmpireRows(const std::string& path, store:
     row.warpPointId = values[4].number;
     rows->rows_.push_back(row);
 
-    if (seen.size() <= row.system) {
-      seen.resize(rows->names_.size());
-      firstEmpire.resize(rows->names_.size());
-    }
-    if (!seen[row.system]) {
-      seen[row.system] = true;
+    if (firstEmpire.size() <= row.system) firstEmpire.resize(rows->names_.size(), kNone);
+    if (firstEmpire[row.system] == kNone) {
       firstEmpire[row.system] = row.empire;
       rows->systemEmpires_.emplace_back(row.system, row.empire);
-      empires.insert(row.empire);
     } else if (firstEmpire[row.system] != row.empire &&
                furtherPairs
                    .insert(std::uint64_t{row.system} << 32 | static_cast<std::uint32_t>(row.empire))
                    .second) {
       rows->systemEmpires_.emplace_back(row.system, row.empire);
-      empires.insert(row.empire);
     }
+    // A file is mostly one empire's: remembering the last one spares most set lookups.
+    if (empires.empty() || empires.back() != row.empire) empires.push_back(row.empire);
   }
   if (hr < 0) {
     err = reader.error();
     return nullptr;
   }
   rows->skipped_ = reader.SkippedRows();
-  rows->empires_.assign(empires.begin(), empires.end());
-  std::sort(rows->empires_.begin(), rows->empires_.end());
+  std::sort(empires.begin(), empires.end());
+  empires.erase(std::unique(empires.begin(), empires.end()), empires.end());
+  rows->empires_ = std::move(empires);
   rows->rows_.shrink_to_fit();
   // A file rewritten while it was read may be a mixture: use it, but read it again next time.
   if (IdentityOf(path) != before) rows->identity_ = FileIdentity{};

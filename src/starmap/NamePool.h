@@ -32,9 +32,14 @@ class NamePool {
   std::size_t SlotOf(std::string_view name, std::size_t hash) const;
   void Grow();
 
+  // Open addressing, linear probing, a power of two long; each slot holds an id and the low
+  // bits of its name's hash, so that a probe compares names only when those agree.
+  struct Slot {
+    Id id = kEmptySlot;
+    std::uint32_t hash = 0;
+  };
   std::vector<std::string_view> names_;
-  std::vector<std::uint32_t> hashes_;  // per id: the low bits of its hash, to skip most compares
-  std::vector<Id> slots_;              // open addressing, linear probing; a power of two long
+  std::vector<Slot> slots_;
   std::vector<std::unique_ptr<char[]>> chunks_;
   std::size_t chunkUsed_ = 0;
   std::size_t chunkSize_ = 0;

@@ -1,22 +1,23 @@
 #include "store/IsolatedProcess.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
-
-#include <fmt/format.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+
+#include "store/FileDescriptor.h"
+
+extern char** environ;
 
 namespace lanewright::store {
 namespace {
@@ -25,91 +26,65 @@ constexpr std::size_t kHeaderBytes = 5;  // tag, then the payload length as 4 by
 constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr int kChannelFd = 3;
 
-void CloseQuietly(int fd) {
-  if (fd >= 0) ::close(fd);
+// Moves fd to 10 or above, so that none of the child's dup2s onto 0..3 can overwrite the
+// source of another (the parent may run with 0, 1 or 2 closed). Keeps close-on-exec.
+FileDescriptor MoveHigh(FileDescriptor fd) {
+  if (!fd || fd.get() >= 10) return fd;
+  return FileDescriptor(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 10));
 }
 
-// Moves fd out of the range 0..9, so that it cannot be overwritten by the dup2 calls
-// that set up the child's standard descriptors (the parent may run with 0, 1 or 2 closed).
-int MoveHigh(int fd) {
-  if (fd < 0 || fd >= 10) return fd;
-  return ::fcntl(fd, F_DUPFD, 10);
-}
-
-void WriteAll(int fd, const char* text) {
-  std::size_t left = std::strlen(text);
-  while (left > 0) {
-    const ssize_t n = ::write(fd, text, left);
-    if (n <= 0) return;
-    text += n;
-    left -= static_cast<std::size_t>(n);
-  }
+void WriteProcFile(pid_t pid, const char* name, std::string_view text) {
+  FileDescriptor fd(::open(fmt::format("/proc/{}/{}", pid, name).c_str(), O_WRONLY | O_CLOEXEC));
+  if (fd) (void)!::write(fd.get(), text.data(), text.size());
 }
 
 // Makes a runaway child the first victim of memory pressure, never the parent, and keeps
-// its crashes from leaving core files behind.
-void LimitChild() {
-  const int oom = ::open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
-  if (oom >= 0) {
-    WriteAll(oom, "1000");
-    ::close(oom);
+// its crashes from leaving core files behind. Set from outside right after the start: the
+// child runs only its own code, and nothing of ours, once spawned.
+void LimitChild(pid_t pid) {
+  WriteProcFile(pid, "oom_score_adj", "1000");
+  // A spawned child, unlike a forked one, cannot be told to die with us: should we die
+  // first, a child that keeps writing ends on SIGPIPE, and one that spins ends here. No
+  // table takes minutes of processor time to read.
+  const rlimit cpu{600, 610};
+  ::prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
+  // Only the soft limit: the program may have its own reasons to set it (the sanitizers do).
+  rlimit core{};
+  if (::prlimit(pid, RLIMIT_CORE, nullptr, &core) == 0) {
+    core.rlim_cur = 0;
+    ::prlimit(pid, RLIMIT_CORE, &core, nullptr);
   }
-  const rlimit noCore{0, 0};
-  ::setrlimit(RLIMIT_CORE, &noCore);
 #if !defined(__SANITIZE_ADDRESS__)
   // The sanitizers reserve terabytes of address space up front; a limit would break them.
-  // Elsewhere, cap new allocations at 2 GiB above what the process already maps. Read
-  // with plain system calls: the child may not allocate before it has exec'd.
-  const int statm = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-  if (statm >= 0) {
-    char text[64];
-    const ssize_t n = ::read(statm, text, sizeof text - 1);
-    ::close(statm);
-    rlim_t pages = 0;
-    for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9'; ++i)
-      pages = pages * 10 + static_cast<rlim_t>(text[i] - '0');
-    if (pages > 0) {
-      const rlim_t cap = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{2} << 30);
-      const rlimit as{cap, cap};
-      ::setrlimit(RLIMIT_AS, &as);
-    }
+  // Elsewhere, cap new allocations at 2 GiB above what the program maps at its start.
+  FileDescriptor statm(::open(fmt::format("/proc/{}/statm", pid).c_str(), O_RDONLY | O_CLOEXEC));
+  char text[64];
+  const ssize_t n = statm ? ::read(statm.get(), text, sizeof text) : -1;
+  rlim_t pages = 0;
+  if (n > 0) std::from_chars(text, text + n, pages);  // the first field: pages mapped
+  if (pages > 0) {
+    const rlim_t cap = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{2} << 30);
+    const rlimit as{cap, cap};
+    ::prlimit(pid, RLIMIT_AS, &as, nullptr);
   }
 #endif
 }
 
-[[noreturn]] void RunChild(const IsolatedProcess::Work& work, int writeFd, int outputFd, int nullFd,
-                           pid_t parent) {
-#ifdef __linux__
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() != parent) ::_exit(127);
-#else
-  (void)parent;
-#endif
-  ::signal(SIGPIPE, SIG_DFL);
-  writeFd = MoveHigh(writeFd);
-  outputFd = MoveHigh(outputFd);
-  nullFd = MoveHigh(nullFd);
-  if (writeFd < 0 || outputFd < 0 || nullFd < 0) ::_exit(126);
-  if (::dup2(nullFd, 0) < 0 || ::dup2(outputFd, 1) < 0 || ::dup2(outputFd, 2) < 0 ||
-      ::dup2(writeFd, kChannelFd) < 0)
-    ::_exit(126);
-  // Copies of the parent's other descriptors (another reader's pipe, a GUI connection) must
-  // not outlive the parent's use of them just because this child hangs on to them.
-  if (::close_range(kChannelFd + 1, ~0U, 0) != 0) {
-    for (int fd = kChannelFd + 1; fd < 65536; ++fd) ::close(fd);
+// posix_spawn's descriptor plan and attributes, released whatever happens.
+struct SpawnPlan {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  SpawnPlan() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
   }
-  LimitChild();
-
-  int code = 125;
-  try {
-    ChildChannel channel(kChannelFd);
-    code = work(channel);
-    if (!channel.Flush() && code == 0) code = 124;
-  } catch (...) {
-    code = 125;
+  ~SpawnPlan() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
   }
-  ::_exit(code);
-}
+  SpawnPlan(const SpawnPlan&) = delete;
+  SpawnPlan& operator=(const SpawnPlan&) = delete;
+};
 
 std::string DescribeStatus(int status) {
   if (WIFSIGNALED(status)) {
@@ -150,37 +125,58 @@ bool ChildChannel::Flush() {
   return !broken_;
 }
 
-std::unique_ptr<IsolatedProcess> IsolatedProcess::Start(const Work& work, IsolationLimits limits,
+std::unique_ptr<IsolatedProcess> IsolatedProcess::Spawn(const std::vector<std::string>& args,
+                                                        IsolationLimits limits,
                                                         std::string& failure) {
+  if (args.empty()) {
+    failure = "no program to start";
+    return nullptr;
+  }
   int fds[2] = {-1, -1};
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     failure = fmt::format("cannot create a pipe: {}", std::strerror(errno));
     return nullptr;
   }
-  int outputFd = ::memfd_create("lanewright-child-output", MFD_CLOEXEC);
-  if (outputFd < 0) outputFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  const int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (outputFd < 0 || nullFd < 0) {
+  FileDescriptor readEnd(fds[0]);
+  FileDescriptor writeEnd = MoveHigh(FileDescriptor(fds[1]));
+  FileDescriptor output(::memfd_create("lanewright-child-output", MFD_CLOEXEC));
+  if (!output) output.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  output = MoveHigh(std::move(output));
+  FileDescriptor null = MoveHigh(FileDescriptor(::open("/dev/null", O_RDONLY | O_CLOEXEC)));
+  if (!writeEnd || !output || !null) {
     failure = fmt::format("cannot open /dev/null: {}", std::strerror(errno));
-    for (int fd : {fds[0], fds[1], outputFd, nullFd}) CloseQuietly(fd);
     return nullptr;
   }
-  const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    RunChild(work, fds[1], outputFd, nullFd, parent);
-  }
-  const int forkErrno = errno;
-  ::close(fds[1]);
-  ::close(nullFd);
-  if (pid < 0) {
-    failure = fmt::format("cannot start a reader process: {}", std::strerror(forkErrno));
-    ::close(fds[0]);
-    ::close(outputFd);
+
+  SpawnPlan plan;
+  posix_spawn_file_actions_adddup2(&plan.actions, null.get(), 0);
+  posix_spawn_file_actions_adddup2(&plan.actions, output.get(), 1);
+  posix_spawn_file_actions_adddup2(&plan.actions, output.get(), 2);
+  posix_spawn_file_actions_adddup2(&plan.actions, writeEnd.get(), kChannelFd);
+  // Copies of the parent's other descriptors (another reader's pipe, a GUI connection)
+  // must not outlive the parent's use of them just because this child hangs on to them.
+  posix_spawn_file_actions_addclosefrom_np(&plan.actions, kChannelFd + 1);
+  // Signals the parent ignores (SIGPIPE, typically) would stay ignored across exec.
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&plan.attributes, &none);
+  posix_spawnattr_setsigdefault(&plan.attributes, &all);
+  posix_spawnattr_setflags(&plan.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc =
+      ::posix_spawn(&pid, argv[0], &plan.actions, &plan.attributes, argv.data(), environ);
+  if (rc != 0) {
+    failure = fmt::format("cannot start {}: {}", args[0], std::strerror(rc));
     return nullptr;
   }
-  return std::unique_ptr<IsolatedProcess>(new IsolatedProcess(pid, fds[0], outputFd, limits));
+  LimitChild(pid);
+  return std::unique_ptr<IsolatedProcess>(
+      new IsolatedProcess(pid, readEnd.release(), output.release(), limits));
 }
 
 IsolatedProcess::IsolatedProcess(pid_t pid, int readFd, int outputFd, IsolationLimits limits)
@@ -188,9 +184,8 @@ IsolatedProcess::IsolatedProcess(pid_t pid, int readFd, int outputFd, IsolationL
 
 IsolatedProcess::~IsolatedProcess() {
   // Closing our end first lets a child blocked on a full pipe die of SIGPIPE at once.
-  CloseQuietly(readFd_);
+  readFd_.reset();
   KillAndReap();
-  CloseQuietly(outputFd_);
 }
 
 void IsolatedProcess::KillAndReap() {
@@ -232,7 +227,7 @@ long IsolatedProcess::Fill() {
   for (;;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd p{readFd_, POLLIN, 0};
+    pollfd p{readFd_.get(), POLLIN, 0};
     const int r = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
     if (r == 0) {
       Fail(fmt::format("stopped making progress for {} s and was stopped",
@@ -244,7 +239,7 @@ long IsolatedProcess::Fill() {
       Fail(fmt::format("could not be waited for: {}", std::strerror(errno)));
       return -1;
     }
-    const ssize_t n = ::read(readFd_, buffer_.data() + end_, buffer_.size() - end_);
+    const ssize_t n = ::read(readFd_.get(), buffer_.data() + end_, buffer_.size() - end_);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
       Fail(fmt::format("could not be read from: {}", std::strerror(errno)));
@@ -299,7 +294,7 @@ IsolatedProcess::Status IsolatedProcess::Receive(ChildMessage& message) {
 
 std::string IsolatedProcess::CapturedOutput() const {
   std::string text(4096, '\0');
-  const ssize_t n = ::pread(outputFd_, text.data(), text.size(), 0);
+  const ssize_t n = ::pread(outputFd_.get(), text.data(), text.size(), 0);
   text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   return text;
 }

@@ -1,5 +1,7 @@
 #include "store/JetFormat.h"
 
+#include "store/Printable.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -141,6 +143,13 @@ bool Utf8ToUcs2(std::string_view utf8, std::u16string& out, std::string& why) {
                         static_cast<std::uint32_t>(c));
       return false;
     }
+    // Stored plainly, a text that starts with U+FEFF begins with the bytes that mark the
+    // compressed form, and every reader would take it for that.
+    if (c == 0xFEFF && out.empty()) {
+      why = "starts with the character U+FEFF, which Access files cannot tell from the mark "
+            "of compressed text";
+      return false;
+    }
     out.push_back(static_cast<char16_t>(c));
     i += len;
   }
@@ -148,20 +157,11 @@ bool Utf8ToUcs2(std::string_view utf8, std::u16string& out, std::string& why) {
 }
 
 std::string Printable(const std::string& s) {
-  std::u16string probe;
-  std::string why;
-  const bool utf8 = Utf8ToUcs2(s, probe, why) || why.find("UTF-8") == std::string::npos;
-  std::string out;
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if ((c & 0xC0) != 0x80 && ++chars > 40) return out + "...";
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8))
-      out += fmt::format("\\x{:02X}", c);
-    else
-      out += static_cast<char>(c);
-  }
-  return out;
+  // At most 40 characters, cut between two of them.
+  std::size_t chars = 0, end = 0;
+  for (; end < s.size(); ++end)
+    if ((static_cast<unsigned char>(s[end]) & 0xC0) != 0x80 && ++chars > 40) break;
+  return store::Printable(std::string_view(s).substr(0, end)) + (end < s.size() ? "..." : "");
 }
 
 std::string Ucs2ToUtf8(std::u16string_view text) {

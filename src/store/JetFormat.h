@@ -84,8 +84,9 @@ void Rc4(const std::uint8_t* key, std::size_t keyLength, std::uint8_t* data, std
 
 // Text. Values come in as UTF-8; the encoders refuse what the target cannot hold exactly,
 // so nothing is ever stored as something else. Utf8ToUcs2 fails (and says why) for bytes
-// that are not UTF-8, for U+0000 (readers would cut the text there) and for characters
-// beyond U+FFFF, which UCS-2 cannot hold.
+// that are not UTF-8, for U+0000 (readers would cut the text there), for characters
+// beyond U+FFFF, which UCS-2 cannot hold, and for a text that starts with U+FEFF (the mark
+// of compressed text).
 bool Utf8ToUcs2(std::string_view utf8, std::u16string& out, std::string& why);
 std::string Ucs2ToUtf8(std::u16string_view text);
 // A value as it may appear in a message: control characters, and bytes when the text is

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace lanewright::store::jetwire {
 
@@ -46,9 +47,16 @@ class PayloadReader {
   }
   bool U64(std::uint64_t& v) { return Little(8, v); }
   bool Bytes(std::string& out) {
+    std::string_view view;
+    if (!Bytes(view)) return false;
+    out.assign(view);
+    return true;
+  }
+  // The bytes in place: valid as long as the payload.
+  bool Bytes(std::string_view& out) {
     std::uint32_t n = 0;
     if (!U32(n) || p_.size() - pos_ < n) return false;
-    out.assign(p_, pos_, n);
+    out = std::string_view(p_).substr(pos_, n);
     pos_ += n;
     return true;
   }

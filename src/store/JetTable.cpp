@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "store/FileDescriptor.h"
 #include "store/IsolatedProcess.h"
 #include "store/JetProtocol.h"
 
@@ -34,10 +36,12 @@ class JetTableReader final : public TableReader {
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
   const StoreError& error() const override { return error_; }
 
-  HResult Next(Row& row) override {
+  // The child sends every column; only the limited ones are decoded and delivered.
+  void LimitColumns(std::size_t n) override { width_ = std::min(n, columns_.size()); }
+
+  HResult NextView(std::vector<CellView>& cells) override {
     if (done_ != S_OK) return done_;
-    ChildMessage message;
-    switch (child_->Receive(message)) {
+    switch (child_->Receive(message_)) {
       case IsolatedProcess::Status::Failed:
         return Finish(ChildFailure(*child_, path_));
       case IsolatedProcess::Status::End:
@@ -46,19 +50,19 @@ class JetTableReader final : public TableReader {
       case IsolatedProcess::Status::Message:
         break;
     }
-    if (message.tag == kRow) {
-      if (DecodeRow(message.payload, row)) return S_OK;
+    if (message_.tag == kRow) {
+      if (DecodeRow(message_.payload, cells)) return S_OK;
       return Finish({E_FAIL, path_ + ": damaged Jet file: the reader sent a malformed row"});
     }
-    if (message.tag == kEnd) {
-      if (child_->Receive(message) == IsolatedProcess::Status::End) {
+    if (message_.tag == kEnd) {
+      if (child_->Receive(message_) == IsolatedProcess::Status::End) {
         child_.reset();
         return done_ = DB_S_ENDOFROWSET;
       }
       return Finish(ChildFailure(*child_, path_));
     }
-    if (message.tag == kError) {
-      StoreError e = DecodeError(message.payload, path_);
+    if (message_.tag == kError) {
+      StoreError e = DecodeError(message_.payload, path_);
       e.code = E_FAIL;  // part-way through the rows, every failure is damage
       return Finish(std::move(e));
     }
@@ -89,40 +93,35 @@ class JetTableReader final : public TableReader {
     return done_ = error_.code;
   }
 
-  bool DecodeRow(const std::string& payload, Row& row) const {
+  // Every column is checked, whether it is delivered or not: a malformed row is damage.
+  bool DecodeRow(const std::string& payload, std::vector<CellView>& cells) const {
     PayloadReader in(payload);
-    row.resize(columns_.size());
-    for (auto& cell : row) {
+    cells.resize(width_);
+    CellView unused;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      CellView& cell = i < width_ ? cells[i] : unused;
       std::uint8_t kind = 0;
       if (!in.U8(kind)) return false;
+      std::uint64_t v = 0;
       switch (kind) {
         case kNull:
-          cell = std::monostate{};
+          cell.kind = CellView::Kind::Null;
           break;
-        case kInt: {
-          std::uint64_t v = 0;
+        case kInt:
           if (!in.U64(v)) return false;
-          cell = static_cast<std::int64_t>(v);
+          cell.kind = CellView::Kind::Integer;
+          cell.integer = static_cast<std::int64_t>(v);
           break;
-        }
-        case kReal: {
-          std::uint64_t v = 0;
+        case kReal:
           if (!in.U64(v)) return false;
-          cell = AsDouble(v);
+          cell.kind = CellView::Kind::Real;
+          cell.real = AsDouble(v);
           break;
-        }
-        case kText: {
-          std::string s;
-          if (!in.Bytes(s)) return false;
-          cell = std::move(s);
+        case kText:
+        case kBytes:
+          if (!in.Bytes(cell.bytes)) return false;
+          cell.kind = kind == kText ? CellView::Kind::Text : CellView::Kind::Bytes;
           break;
-        }
-        case kBytes: {
-          std::string s;
-          if (!in.Bytes(s)) return false;
-          cell = Blob{std::vector<std::uint8_t>(s.begin(), s.end())};
-          break;
-        }
         default:
           return false;
       }
@@ -133,6 +132,8 @@ class JetTableReader final : public TableReader {
   std::unique_ptr<IsolatedProcess> child_;
   std::vector<ColumnInfo> columns_;
   std::string path_;
+  std::size_t width_ = columns_.size();
+  ChildMessage message_;  // the current row's bytes, which the cells point into
   StoreError error_;
   HResult done_ = S_OK;
 };
@@ -176,16 +177,15 @@ std::string FindReaderProgram() {
 // Checks what can be checked without libmdb, so that plainly wrong files get a precise
 // reason and no child process.
 bool CheckHeader(const std::string& path, StoreError& err) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     err = {E_FAIL, fmt::format("{}: {}", path, std::strerror(errno))};
     return false;
   }
   struct stat st {};
   unsigned char head[0x18] = {};
-  const bool statOk = ::fstat(fd, &st) == 0;
-  const ssize_t got = statOk && S_ISREG(st.st_mode) ? ::pread(fd, head, sizeof head, 0) : -1;
-  ::close(fd);
+  const bool statOk = ::fstat(fd.get(), &st) == 0;
+  const ssize_t got = statOk && S_ISREG(st.st_mode) ? ::pread(fd.get(), head, sizeof head, 0) : -1;
   if (!statOk || !S_ISREG(st.st_mode) || got < 0) {
     err = {E_FAIL, fmt::format("{}: cannot be read as a file", path)};
     return false;
@@ -222,19 +222,8 @@ std::unique_ptr<TableReader> OpenJetTable(const std::string& path, const std::st
                                path, SelfPath())};
     return nullptr;
   }
-  // Everything the child needs is prepared here: between fork and exec it may only make
-  // system calls, since another thread of ours may have held a lock when we forked.
-  std::vector<std::string> args = {program, path, table};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
   std::string why;
-  auto child = IsolatedProcess::Start(
-      [&](ChildChannel&) {
-        ::execv(argv[0], argv.data());
-        return 127;
-      },
-      limits, why);
+  auto child = IsolatedProcess::Spawn({program, path, table}, limits, why);
   if (!child) {
     err = {E_FAIL, fmt::format("{}: {}", path, why)};
     return nullptr;

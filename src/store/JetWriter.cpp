@@ -6,17 +6,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <thread>
 #include <utility>
 
+#include "store/FileDescriptor.h"
 #include "store/JetFormat.h"
 #include "store/JetWriterImage.h"
+#include "store/ReplaceFile.h"
 
 namespace lanewright::store {
 namespace {
@@ -177,79 +178,15 @@ void CheckReadBack(const std::string& copy, const std::string& table,
   }
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
-
-// The copy beside the database; removed unless it was renamed into place.
-class Copy {
- public:
-  explicit Copy(const std::string& beside) {
-    static std::atomic<unsigned> counter{0};
-    const std::filesystem::path p(beside);
-    path_ = (p.parent_path() /
-             fmt::format(".{}.lanewright-{}-{}.tmp", p.filename().string(), ::getpid(), counter++))
-                .string();
-  }
-  ~Copy() {
-    if (!placed_) ::unlink(path_.c_str());
-  }
-  Copy(const Copy&) = delete;
-  Copy& operator=(const Copy&) = delete;
-  const std::string& path() const { return path_; }
-  void Placed() { placed_ = true; }
-
-  // Writes the bytes and makes them durable. mode: the permissions to give the copy, or
-  // nullopt for a new file's default (0666 less the umask).
-  void Write(const Bytes& bytes, std::optional<mode_t> mode) {
-    Fd fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0) throw JetError(SystemError("cannot create a copy beside it"));
-    if (mode && ::fchmod(fd.get(), *mode) != 0)
-      throw JetError(SystemError("cannot give the copy the file's permissions"));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw JetError(SystemError("cannot write the copy"));
-      done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd.get()) != 0) throw JetError(SystemError("cannot write the copy"));
-    if (::close(fd.release()) != 0) throw JetError(SystemError("cannot write the copy"));
-  }
-
- private:
-  std::string path_;
-  bool placed_ = false;
-};
-
-void SyncFolderOf(const std::string& path) {
-  const auto dir = std::filesystem::path(path).parent_path();
-  Fd fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() >= 0) ::fsync(fd.get());
-}
-
-// The file a path names, through any symbolic links: the copy must replace that file, not
-// the link, or the link would silently become a separate database.
-std::string FileBehind(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_symlink(path, ec)) return path;
-  const auto real = std::filesystem::canonical(path, ec);
-  return ec ? path : real.string();
+// Puts the bytes into a complete copy beside the file, flushed to disk. mode: the
+// permissions to give the copy, or nullopt for a new file's default (0666 less the umask).
+void WriteCopy(ReplacementFile& copy, const std::string& beside, const Bytes& bytes,
+               std::optional<mode_t> mode) {
+  if (const int error = copy.Create(beside, mode); error != 0)
+    throw JetError(fmt::format("cannot create a copy beside it: {}", ErrnoText(error)));
+  const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (const int error = copy.Write(view); error != 0)
+    throw JetError(fmt::format("cannot write the copy: {}", ErrnoText(error)));
 }
 
 std::optional<std::string> LockFileOf(const std::string& path) {
@@ -268,12 +205,12 @@ std::optional<std::string> LockFileOf(const std::string& path) {
 // Lanewright processes never both rewrite it, with its bytes and identity recorded so that
 // a change by anyone else before the rename is noticed.
 struct OpenDatabase {
-  Fd fd;
+  FileDescriptor fd;
   struct stat st {};
   Bytes bytes;
 };
 
-void OpenForWriting(const std::string& asGiven, const std::string& path, OpenDatabase& db) {
+void CheckNoLockFile(const std::string& asGiven, const std::string& path) {
   for (const std::string* p : {&asGiven, &path}) {
     if (auto lock = LockFileOf(*p))
       throw JetError(
@@ -281,15 +218,41 @@ void OpenForWriting(const std::string& asGiven, const std::string& path, OpenDat
                       "exists); close it there and try again",
                       *lock));
   }
-  db.fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (db.fd.get() < 0) throw JetError(SystemError("cannot open the database"));
-  if (::fstat(db.fd.get(), &db.st) != 0 || !S_ISREG(db.st.st_mode))
-    throw JetError("is not a regular file");
-  if (::flock(db.fd.get(), LOCK_EX | LOCK_NB) != 0)
-    throw JetError("the database is being written by another program; try again later");
-  struct stat now {};
-  if (::stat(path.c_str(), &now) != 0 || now.st_ino != db.st.st_ino || now.st_dev != db.st.st_dev)
-    throw JetError("the database was replaced while it was being opened; try again");
+}
+
+// Takes the writers' lock on the file at path, waiting up to LockWait() for another
+// Lanewright that holds it. A writer that held it may have replaced the file meanwhile:
+// the lock is then on the old file, and the new one is opened and locked instead.
+void LockForWriting(const std::string& asGiven, const std::string& path, OpenDatabase& db) {
+  const auto deadline = std::chrono::steady_clock::now() + LockWait();
+  for (;;) {
+    CheckNoLockFile(asGiven, path);
+    db.fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!db.fd) throw JetError(SystemError("cannot open the database"));
+    if (::fstat(db.fd.get(), &db.st) != 0 || !S_ISREG(db.st.st_mode))
+      throw JetError("is not a regular file");
+    while (::flock(db.fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) throw JetError(SystemError("cannot lock it"));
+      if (std::chrono::steady_clock::now() >= deadline)
+        throw JetError("the database is being written by another program; try again later");
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    struct stat now {};
+    if (::stat(path.c_str(), &now) != 0)
+      throw JetError("the database was removed while it was being opened");
+    if (now.st_ino == db.st.st_ino && now.st_dev == db.st.st_dev) {
+      // The file's state as locked: what the rename will be checked against.
+      if (::fstat(db.fd.get(), &db.st) != 0)
+        throw JetError(SystemError("cannot open the database"));
+      return;
+    }
+    if (std::chrono::steady_clock::now() >= deadline)
+      throw JetError("the database was replaced while it was being opened; try again");
+  }
+}
+
+void OpenForWriting(const std::string& asGiven, const std::string& path, OpenDatabase& db) {
+  LockForWriting(asGiven, path, db);
   db.bytes.resize(static_cast<std::size_t>(db.st.st_size));
   std::size_t done = 0;
   while (done < db.bytes.size()) {
@@ -302,7 +265,7 @@ void OpenForWriting(const std::string& asGiven, const std::string& path, OpenDat
 }
 
 // Moves the checked copy over the database, unless someone changed the database meanwhile.
-void ReplaceWith(const std::string& path, const OpenDatabase& db, Copy& copy) {
+void ReplaceWith(const std::string& path, const OpenDatabase& db, ReplacementFile& copy) {
   if (auto lock = LockFileOf(path))
     throw JetError(
         fmt::format("the database was opened in another program meanwhile (lock file "
@@ -313,11 +276,20 @@ void ReplaceWith(const std::string& path, const OpenDatabase& db, Copy& copy) {
       now.st_size != db.st.st_size || now.st_mtim.tv_sec != db.st.st_mtim.tv_sec ||
       now.st_mtim.tv_nsec != db.st.st_mtim.tv_nsec)
     throw JetError("the database was changed by another program meanwhile; nothing was written");
-  if (::rename(copy.path().c_str(), path.c_str()) != 0)
-    throw JetError(SystemError("cannot put the written copy in place"));
-  copy.Placed();
-  SyncFolderOf(path);
+  if (const int error = copy.Replace(); error != 0)
+    throw JetError(fmt::format("cannot put the written copy in place: {}", ErrnoText(error)));
 }
+
+class JetSection final : public ExclusiveSection {
+ public:
+  explicit JetSection(std::string path) : path_(std::move(path)) {}
+  std::unique_ptr<TableReader> OpenTable(const std::string& table, StoreError& err) override {
+    return store::OpenTable(path_, table, err);
+  }
+
+ private:
+  std::string path_;
+};
 
 void RunCopyHook(const std::string& copy) {
   if (CopyHook()) CopyHook()(copy);
@@ -427,21 +399,14 @@ StoreError CreateJetDatabase(const std::string& path, JetVersion version,
       const std::uint32_t tdef = img.AddTable(t.name, defs);
       img.AppendRows(img.ReadTable(tdef), values);
     }
-    Copy copy(path);
-    copy.Write(img.bytes(), std::nullopt);
+    ReplacementFile copy;
+    WriteCopy(copy, path, img.bytes(), std::nullopt);
     RunCopyHook(copy.path());
     for (const auto& t : tables) CheckReadBack(copy.path(), t.name, {}, t.rows);
     // Never replace a file that appeared meanwhile.
-    if (::renameat2(AT_FDCWD, copy.path().c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
-      if (errno == EEXIST) throw JetError("already exists; it is not replaced");
-      if (errno != EINVAL && errno != ENOSYS) throw JetError(SystemError("cannot create the file"));
-      if (::link(copy.path().c_str(), path.c_str()) != 0)
-        throw JetError(errno == EEXIST ? std::string("already exists; it is not replaced")
-                                       : SystemError("cannot create the file"));
-      ::unlink(copy.path().c_str());
-    }
-    copy.Placed();
-    SyncFolderOf(path);
+    if (const int error = copy.PlaceNew(); error != 0)
+      throw JetError(error == EEXIST ? std::string("already exists; it is not replaced")
+                                     : fmt::format("cannot create the file: {}", ErrnoText(error)));
     return {};
   } catch (const JetError& e) {
     return Fail(path, e.what());
@@ -466,8 +431,8 @@ StoreError AddJetTable(const std::string& path, const JetTableSpec& table) {
     const std::uint32_t tdef = img.AddTable(table.name, defs);
     img.AppendRows(img.ReadTable(tdef), values);
 
-    Copy copy(file);
-    copy.Write(img.bytes(), db.st.st_mode & 07777);
+    ReplacementFile copy;
+    WriteCopy(copy, file, img.bytes(), db.st.st_mode & 07777);
     RunCopyHook(copy.path());
     for (std::size_t i = 0; i < others.size(); ++i)
       CheckReadBack(copy.path(), others[i], before[i], {});
@@ -481,14 +446,27 @@ StoreError AddJetTable(const std::string& path, const JetTableSpec& table) {
   }
 }
 
-StoreError AppendJetRows(const std::string& path, const std::string& table,
-                         const std::vector<Row>& rows) {
+namespace {
+
+StoreError AppendInSection(const std::string& path, const std::string& table,
+                           const DecideRows& decide, bool padShortRows) {
   try {
     const std::string file = FileBehind(path);
     OpenDatabase db;
     OpenForWriting(path, file, db);
     jet::Image img = jet::Image::Load(std::move(db.bytes));
     const TableToWrite target = FindWritableTable(img, table);
+
+    // The file on disk is the one locked and loaded: reading it through the program's
+    // reader sees what the rows are added to. Another program that changes it all the
+    // same is noticed before the rename.
+    JetSection section(file);
+    StoreError decided;
+    std::vector<Row> rows = decide(section, decided);
+    if (decided.Failed()) return decided;
+    for (Row& row : rows)
+      if (padShortRows && row.size() < target.info.columns.size())
+        row.resize(target.info.columns.size());
     CheckCodePage(img, rows);
     const auto values = EncodeRows(img.layout(), target.info.columns, rows);
     if (rows.empty()) return {};
@@ -498,8 +476,8 @@ StoreError AppendJetRows(const std::string& path, const std::string& table,
 
     img.AppendRows(target.info, values);
 
-    Copy copy(file);
-    copy.Write(img.bytes(), db.st.st_mode & 07777);
+    ReplacementFile copy;
+    WriteCopy(copy, file, img.bytes(), db.st.st_mode & 07777);
     RunCopyHook(copy.path());
     CheckReadBack(copy.path(), target.name, before, rows);
     ReplaceWith(file, db, copy);
@@ -509,6 +487,19 @@ StoreError AppendJetRows(const std::string& path, const std::string& table,
   } catch (const std::bad_alloc&) {
     return Fail(path, "not enough memory to read the file");
   }
+}
+
+}  // namespace
+
+StoreError AppendJetRows(const std::string& path, const std::string& table,
+                         const std::vector<Row>& rows) {
+  return AppendInSection(
+      path, table, [&rows](ExclusiveSection&, StoreError&) { return rows; }, false);
+}
+
+StoreError AppendJetRowsExclusively(const std::string& path, const std::string& table,
+                                    const DecideRows& decide) {
+  return AppendInSection(path, table, decide, true);
 }
 
 namespace detail {

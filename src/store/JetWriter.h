@@ -56,11 +56,20 @@ StoreError AddJetTable(const std::string& path, const JetTableSpec& table);
 // Appends rows to the named table (found without regard to case) of an existing Jet3 or
 // Jet4 file, made by Access or by Lanewright. Refused, with the file untouched, when:
 // another program has the file open (a lock file ".ldb" / ".laccdb" sits beside it, or
-// another Lanewright is writing it); the table has indexes or a primary key, deleted or
-// auto-number columns, or columns of other types than the five above; the file is
+// another Lanewright is still writing it after LockWait()); the table has indexes or a primary key,
+// deleted or auto-number columns, or columns of other types than the five above; the file is
 // encrypted, from Access 2007 or later, or damaged; a value does not fit its column.
 StoreError AppendJetRows(const std::string& path, const std::string& table,
                          const std::vector<Row>& rows);
+
+// The same, with the rows decided inside the writer's lock on the file, which is held
+// from before decide runs until the new file is in place: decide may read the file's
+// tables through the section and sees what the rows are added to. Another Lanewright
+// writing the same file waits up to LockWait(), then is refused. Rows with fewer values
+// than the table has columns get NULL in the rest. When decide fills its err, nothing is
+// written and that err is returned as it is; no rows, nothing is written.
+StoreError AppendJetRowsExclusively(const std::string& path, const std::string& table,
+                                    const DecideRows& decide);
 
 // The lock file Access keeps beside an open database: "x.ldb" for "x.mdb", "x.laccdb"
 // for "x.accdb" (and ".ldb" for any other name).

@@ -103,6 +103,8 @@ const char* FormatName(FixtureFormat format) {
   return "?";
 }
 
+void PrintTo(FixtureFormat format, std::ostream* out) { *out << FormatName(format); }
+
 std::vector<FixtureFormat> AllFixtureFormats() {
   return {FixtureFormat::Sqlite, FixtureFormat::Jet4, FixtureFormat::Jet3};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ struct EmpireRow {
 enum class FixtureFormat { Sqlite, Jet4, Jet3 };
 
 const char* FormatName(FixtureFormat format);
+// Parameters print as their names, not as bytes.
+void PrintTo(FixtureFormat format, std::ostream* out);
 std::vector<FixtureFormat> AllFixtureFormats();
 
 // A column of a table written by a fixture: its name and its SQL type ("INTEGER",

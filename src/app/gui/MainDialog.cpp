@@ -40,7 +40,7 @@
 #include "route/FindRoute.h"
 #include "route/StopOrder.h"
 #include "starmap/LoadEmpireDatabase.h"
-#include "starmap/Printable.h"
+#include "store/Printable.h"
 
 namespace lanewright::gui {
 namespace {
@@ -491,7 +491,7 @@ std::set<std::string> MainDialog::AvoidSelection() const {
 }
 
 void MainDialog::ShowStatus(const std::string& text) {
-  statusLine_->setText(FromUtf8(Printable(text)));
+  statusLine_->setText(FromUtf8(store::Printable(text)));
 }
 
 std::vector<std::string> MainDialog::Stops() const {

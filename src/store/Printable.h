@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace lanewright {
+namespace lanewright::store {
 
 // A message for one line on a terminal or in a status line, with the names and paths it
 // quotes made harmless: line breaks, tabs, escape sequences and other control characters,
@@ -11,4 +11,4 @@ namespace lanewright {
 // UTF-8 stays as it is. (Reports and the output box keep names byte for byte.)
 std::string Printable(std::string_view text);
 
-}  // namespace lanewright
+}  // namespace lanewright::store

@@ -1,8 +1,8 @@
-#include "starmap/Printable.h"
+#include "store/Printable.h"
 
 #include <fmt/format.h>
 
-namespace lanewright {
+namespace lanewright::store {
 namespace {
 
 // Length of the well-formed UTF-8 sequence at text[i], or 0.
@@ -67,4 +67,4 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-}  // namespace lanewright
+}  // namespace lanewright::store

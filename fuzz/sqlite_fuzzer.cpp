@@ -1,0 +1,85 @@
+// Any bytes as an SQLite database image (its first 16 bytes always the SQLite signature,
+// so that every input takes the SQLite path): the table "Warp Points" is read through the
+// bound reader with the empire file's bindings, or, when the file has no such table, the
+// turn entry tables with theirs. Rows, skipped rows or an error are all clean results;
+// an error must come with a reason.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "store/BoundReader.h"
+
+namespace {
+
+namespace store = lanewright::store;
+using Kind = store::Binding::Kind;
+
+constexpr char kSignature[] = "SQLite format 3";  // with its NUL, 16 bytes
+
+std::string path;
+
+void Require(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "sqlite: %s\n", what);
+  std::abort();
+}
+
+// Reads every row; returns false when the table could not be opened.
+bool ReadAll(const std::string& table, std::vector<store::Binding> bindings) {
+  store::BoundReader reader;
+  store::HResult hr = reader.Open(path, table, std::move(bindings));
+  if (hr < 0) {
+    Require(!reader.error().reason.empty(), "a table that does not open, without a reason");
+    return false;
+  }
+  std::vector<store::BoundValue> values;
+  int rows = 0;
+  while ((hr = reader.MoveNext(values)) == store::S_OK) ++rows;
+  Require(hr == store::DB_S_ENDOFROWSET || (hr < 0 && !reader.error().reason.empty()),
+          "reading ends without the end of the rows or a reason");
+  Require(reader.SkippedRows() >= 0 && rows >= 0, "negative counts");
+  return true;
+}
+
+void RemoveFiles() {
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char name[] = "/tmp/lanewright-sqlite-fuzz-XXXXXX";
+  const int fd = ::mkstemp(name);
+  if (fd < 0) std::abort();
+  ::close(fd);
+  path = name;
+  std::atexit(RemoveFiles);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string image(reinterpret_cast<const char*>(data), size);
+  if (image.size() < sizeof kSignature) image.resize(sizeof kSignature);
+  image.replace(0, sizeof kSignature, kSignature, sizeof kSignature);
+  RemoveFiles();
+  FILE* file = std::fopen(path.c_str(), "wb");
+  Require(file && std::fwrite(image.data(), 1, image.size(), file) == image.size() &&
+              std::fclose(file) == 0,
+          "cannot write the temporary file");
+
+  if (!ReadAll("Warp Points",
+               {{Kind::Int32}, {Kind::Int32}, {Kind::Text, 50}, {Kind::Text, 50}, {Kind::Int32}})) {
+    ReadAll("Orders", {{Kind::Int32},
+                       {Kind::Text, 50},
+                       {Kind::Int32},
+                       {Kind::Text, 50, true},
+                       {Kind::Text, 50, true}});
+    ReadAll("Fleets", {{Kind::Int32}, {Kind::Int32}, {Kind::Text, 50, true}});
+  }
+  return 0;
+}
