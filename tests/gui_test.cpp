@@ -320,6 +320,11 @@ class GuiTest : public QObject {
     QCOMPARE(shown.from, Node("Alpha"));
     QCOMPARE(shown.to, Node("Beta"));
     QVERIFY(shown.avoided[Node("Gamma")] && !shown.avoided[Node("Delta")]);
+    QVERIFY(window_->map()->FindSystem("psil"));  // the only name that holds it
+    QCOMPARE(shown.found, Node("Epsilon"));
+    QVERIFY(QLineF(View()->mapToScene(View()->viewport()->rect().center()),
+                   Model().Position(Node("Epsilon")))
+                .length() < 2);
 
     // On screen: beside the middle of its longest jump each direction shows its own colour.
     const QImage image = View()->viewport()->grab().toImage();
@@ -705,7 +710,13 @@ class GuiTest : public QObject {
       QCOMPARE(Output(), before);
       QVERIFY(window_->isVisible());
     }
-    QTest::keyClick(Child<QWidget>(window_.get(), "fromList"), Qt::Key_Escape);
+    // In a filter box holding text Escape empties it; after that it closes the window.
+    auto* filter = Child<QLineEdit>(window_.get(), "toFilter");
+    filter->setFocus();
+    QTest::keyClicks(filter, "Be");
+    QTest::keyClick(filter, Qt::Key_Escape);
+    QVERIFY(filter->text().isEmpty() && window_->isVisible());
+    QTest::keyClick(filter, Qt::Key_Escape);
     QVERIFY(!window_->isVisible());
     window_->show();
     Trigger("quitAction");

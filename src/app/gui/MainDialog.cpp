@@ -33,6 +33,7 @@
 #include <utility>
 
 #include "app/gui/AboutDialog.h"
+#include "app/gui/ClearOnEscape.h"
 #include "app/gui/ConvoyDialog.h"
 #include "app/gui/MapPanel.h"
 #include "export/RangeCommands.h"
@@ -90,6 +91,7 @@ QLineEdit* MakeFilter(const char* objectName, QWidget* parent) {
   filter->setObjectName(QString::fromUtf8(objectName));
   filter->setPlaceholderText(QStringLiteral("Filter"));
   filter->setClearButtonEnabled(true);
+  ClearOnEscape(filter);
   return filter;
 }
 

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/gui/ClearOnEscape.h"
+
 namespace lanewright::gui {
 namespace {
 
@@ -53,6 +55,7 @@ MapPanel::MapPanel(QWidget* parent) : QWidget(parent) {
   findBox_->setObjectName(QStringLiteral("mapFindBox"));
   findBox_->setPlaceholderText(QStringLiteral("Find a system"));
   findBox_->setClearButtonEnabled(true);
+  ClearOnEscape(findBox_);
   completer_ = new QCompleter(new QStringListModel(this), this);
   completer_->setCaseSensitivity(Qt::CaseInsensitive);
   completer_->setFilterMode(Qt::MatchContains);

@@ -134,7 +134,8 @@ void MapScene::SetModel(std::shared_ptr<const MapModel> model) {
       (e.unexplored ? allUnexplored_ : allLines_[Bucket(e.warpClass)]).push_back(line);
     }
     labels_.resize(model_->NodeCount());
-    setSceneRect(model_->Bounds());
+    // Room around the map, so that any system can be centred in the view.
+    setSceneRect(OverlayRect());
   } else {
     setSceneRect(QRectF(0, 0, 1, 1));
   }

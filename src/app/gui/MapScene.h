@@ -29,7 +29,8 @@ struct MapMarks {
 
 // The map: the network drawn as the scene's background (by level of detail, only what is
 // exposed), with the marks and the last route as items on top of it. Scene units are the
-// layout's points.
+// layout's points; the scene reaches well beyond the map so that the view can centre any
+// part of it.
 class MapScene final : public QGraphicsScene {
   Q_OBJECT
 

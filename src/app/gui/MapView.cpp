@@ -35,7 +35,8 @@ MapView::MapView(MapScene* scene, QWidget* parent) : QGraphicsView(scene, parent
 }
 
 double MapView::FitZoom() const {
-  const QRectF rect = sceneRect();
+  const MapModel* model = scene_->model();
+  const QRectF rect = model ? model->Bounds() : QRectF();
   if (rect.isEmpty()) return 1;
   const QSize size = viewport()->size();
   return std::max(1e-4,
@@ -63,7 +64,7 @@ void MapView::ZoomAround(double factor, QPoint pos) {
 
 void MapView::Fit() {
   SetZoom(FitZoom());
-  centerOn(sceneRect().center());
+  if (const MapModel* model = scene_->model()) centerOn(model->Bounds().center());
   fitted_ = true;
 }
 
