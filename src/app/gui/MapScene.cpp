@@ -1,6 +1,5 @@
 #include "app/gui/MapScene.h"
 
-#include <QFontMetricsF>
 #include <QGraphicsItem>
 #include <QPainter>
 #include <QPainterPath>
@@ -46,6 +45,10 @@ QFont LabelFont(double pixels) {
 
 std::size_t Bucket(char warpClass) {
   return warpClass >= 'A' && warpClass <= 'Q' ? static_cast<std::size_t>(warpClass - 'A') : 17;
+}
+
+QColor BucketColour(std::size_t bucket) {
+  return MapScene::ClassColour(bucket < 17 ? static_cast<char>('A' + bucket) : '?');
 }
 
 double Zoom(const QPainter& painter) {
@@ -164,8 +167,6 @@ void MapScene::SetRoute(const RoutePlan& plan) {
   routeItem_->update();
 }
 
-void MapScene::ClearRoute() { SetRoute(RoutePlan{}); }
-
 void MapScene::SetFound(std::optional<NodeId> node) {
   found_ = node;
   Resolve();
@@ -260,7 +261,7 @@ void MapScene::DrawEdges(QPainter& painter, const QRectF& rect, double zoom) con
   pen.setWidthF(zoom < 1.5 ? 1.0 : 1.6);
   for (std::size_t b = 0; b < kClassBuckets; ++b) {
     if ((*lines)[b].empty()) continue;
-    pen.setColor(ClassColour(b < 17 ? static_cast<char>('A' + b) : '?'));
+    pen.setColor(BucketColour(b));
     painter.setPen(pen);
     painter.drawLines((*lines)[b].data(), static_cast<int>((*lines)[b].size()));
   }
@@ -280,7 +281,7 @@ void MapScene::DrawEdges(QPainter& painter, const QRectF& rect, double zoom) con
     if (e.from == e.to || e.unexplored) return;
     const QPointF a = m.Position(e.from);
     const QPointF b = m.Position(e.to);
-    const QRectF box = m.IsStub(e.to) ? QRectF() : model_->Box(e.to);
+    const QRectF box = m.IsStub(e.to) ? QRectF() : m.Box(e.to);
     const QPointF tip = m.IsStub(e.to) ? BorderPoint(b, a, kStubRadius, kStubRadius)
                                        : BorderPoint(b, a, box.width() / 2, box.height() / 2);
     const QLineF along(tip, a);
@@ -300,8 +301,7 @@ void MapScene::DrawEdges(QPainter& painter, const QRectF& rect, double zoom) con
     for (const std::uint32_t i : edgeScratch_) addHead(i);
   }
   for (std::size_t b = 0; b < kClassBuckets; ++b)
-    if (!heads[b].isEmpty())
-      painter.fillPath(heads[b], ClassColour(b < 17 ? static_cast<char>('A' + b) : '?'));
+    if (!heads[b].isEmpty()) painter.fillPath(heads[b], BucketColour(b));
 }
 
 void MapScene::DrawNodes(QPainter& painter, const QRectF& rect, double zoom) const {
@@ -320,7 +320,6 @@ void MapScene::DrawNodeList(QPainter& painter, const std::vector<NodeId>& nodes,
   const MapModel& m = *model_;
   painter.setPen(Qt::NoPen);
   if (zoom < kLabelZoom) {
-    // Dots of a few pixels whatever the zoom.
     painter.setRenderHint(QPainter::Antialiasing, false);
     std::vector<QRectF> systems, stubs;
     systems.reserve(nodes.size());

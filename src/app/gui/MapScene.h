@@ -49,8 +49,8 @@ class MapScene final : public QGraphicsScene {
   const MapModel* model() const { return model_.get(); }
 
   void SetMarks(MapMarks marks);
+  // An empty plan clears the route.
   void SetRoute(const RoutePlan& plan);
-  void ClearRoute();
   // The system a search found, ringed until the next search.
   void SetFound(std::optional<NodeId> node);
 

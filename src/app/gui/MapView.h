@@ -32,8 +32,6 @@ class MapView final : public QGraphicsView {
   void CentreOn(MapScene::NodeId node);
   // The menu of the last click on a system while it is open (tests trigger its actions).
   QMenu* systemMenu() const { return menu_; }
-  // Opens the menu for node at pos (viewport coordinates), as a click there does.
-  void OpenMenu(MapScene::NodeId node, QPoint pos);
 
  signals:
   void SystemAction(lanewright::gui::MapAction action, const std::string& name);
@@ -47,6 +45,8 @@ class MapView final : public QGraphicsView {
 
  private:
   double FitZoom() const;
+  // The menu for node at pos (viewport coordinates).
+  void OpenMenu(MapScene::NodeId node, QPoint pos);
 
   MapScene* scene_;
   QPoint pressPos_;
