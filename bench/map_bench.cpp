@@ -171,8 +171,8 @@ void Bench(const std::string& what, const fs::path& scratch, QSize size) {
     fmt::print("{}", Row(fmt::format("full redraw at zoom {:.3f} (worst of 3 places)", zoom),
                          Worst(timings)));
     if (const char* shots = std::getenv("MAP_BENCH_SHOTS"))
-      image.save(QString::fromStdString(fmt::format("{}/{}-{:.3f}.png", shots,
-                                                    fs::path(what).filename().string(), zoom)));
+      image.save(QString::fromStdString(
+          fmt::format("{}/{}-{:.3f}.png", shots, fs::path(what).filename().string(), zoom)));
   }
 
   // The window's own steps: the view paints itself (the drawn map kept between paints).
