@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
-#include "store/Printable.h"
 #include "store/BoundReader.h"
 #include "store/JetFormat.h"
+#include "store/Printable.h"
 
 namespace {
 

@@ -45,7 +45,7 @@ Outcome OutcomeOf(const RoutePlan& plan) {
   return plan.AllFound() ? Outcome::Ok : Outcome::NoRoute;
 }
 
-void PrintOutput(std::string_view text, const CommonOptions& common) {
+void PrintOutput(std::string_view text, const CommonOptions& common, std::FILE* to) {
   std::string out;
   if (common.crlf) {
     out.assign(text);
@@ -56,8 +56,8 @@ void PrintOutput(std::string_view text, const CommonOptions& common) {
       out += text[i];
     }
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fflush(stdout);
+  std::fwrite(out.data(), 1, out.size(), to);
+  std::fflush(to);
 }
 
 void Complain(std::string_view message) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -48,8 +49,8 @@ struct Context {
   StarMap starMap;
 };
 
-// Prints output-box text to stdout: "\r\n" becomes "\n" unless --crlf.
-void PrintOutput(std::string_view text, const CommonOptions& common);
+// Prints output-box text to stdout (or to): "\r\n" becomes "\n" unless --crlf.
+void PrintOutput(std::string_view text, const CommonOptions& common, std::FILE* to = stdout);
 
 // One line on stderr, "lanewright: " first.
 void Complain(std::string_view message);

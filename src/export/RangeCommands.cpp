@@ -107,7 +107,7 @@ store::StoreError FindSystemsInRange(StarMap& starMap, EmpireRowSource& rows,
 ExportResult ExportGraphViz(StarMap& starMap, EmpireRowSource& rows,
                             const std::optional<std::string>& startSystem,
                             const std::set<std::string>& avoidSelection, bool yellowCircles,
-                            const std::string& targetPath, OutputBox& output) {
+                            const std::string& targetPath, OutputBox& output, int descriptor) {
   ExportResult result;
   starMap.avoidSystems = avoidSelection;
   if (!startSystem) {
@@ -121,7 +121,9 @@ ExportResult ExportGraphViz(StarMap& starMap, EmpireRowSource& rows,
   if (result.error.Failed()) return result;
 
   const std::string text = GraphVizText(index, *startSystem, yellowCircles);
-  const store::ReplaceFileResult written = store::ReplaceFile(targetPath, text);
+  const store::ReplaceFileResult written = descriptor >= 0
+                                               ? store::WriteToDescriptor(descriptor, text)
+                                               : store::ReplaceFile(targetPath, text);
   switch (written.status) {
     case store::ReplaceFileResult::Status::Written:
       result.written = true;

@@ -28,10 +28,12 @@ struct ExportResult {
 // "Export to GraphViz" after the save dialog chose targetPath: avoidSystems becomes
 // avoidSelection; without a start the output box says "Please select starting point in
 // first list."; otherwise the map is written to targetPath (replacing it, never leaving a
-// half-written file) and the output box tells how to draw it.
+// half-written file; a FIFO or a device is written into) and the output box tells how to
+// draw it. With a descriptor (>= 0), the map goes there instead (the command line's
+// standard output), and targetPath is only the name the output box gives it.
 ExportResult ExportGraphViz(StarMap& starMap, EmpireRowSource& rows,
                             const std::optional<std::string>& startSystem,
                             const std::set<std::string>& avoidSelection, bool yellowCircles,
-                            const std::string& targetPath, OutputBox& output);
+                            const std::string& targetPath, OutputBox& output, int descriptor = -1);
 
 }  // namespace lanewright

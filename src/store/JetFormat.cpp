@@ -1,12 +1,12 @@
 #include "store/JetFormat.h"
 
-#include "store/Printable.h"
-
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <array>
 #include <utility>
+
+#include "store/Printable.h"
 
 namespace lanewright::store::jet {
 namespace {
@@ -146,8 +146,9 @@ bool Utf8ToUcs2(std::string_view utf8, std::u16string& out, std::string& why) {
     // Stored plainly, a text that starts with U+FEFF begins with the bytes that mark the
     // compressed form, and every reader would take it for that.
     if (c == 0xFEFF && out.empty()) {
-      why = "starts with the character U+FEFF, which Access files cannot tell from the mark "
-            "of compressed text";
+      why =
+          "starts with the character U+FEFF, which Access files cannot tell from the mark "
+          "of compressed text";
       return false;
     }
     out.push_back(static_cast<char16_t>(c));

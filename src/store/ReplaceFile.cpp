@@ -170,6 +170,12 @@ int ReplacementFile::PlaceNew() {
   return 0;
 }
 
+ReplaceFileResult WriteToDescriptor(int fd, std::string_view bytes) {
+  if (const int error = WriteAllWithoutSigpipe(fd, bytes); error != 0)
+    return Fail(Status::WriteFailed, ErrnoText(error));
+  return {};
+}
+
 ReplaceFileResult ReplaceFile(const std::string& path, std::string_view bytes) {
   if (path.empty()) return Fail(Status::OpenFailed, "no file name given");
   const std::string target = FileBehind(path);

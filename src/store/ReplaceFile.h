@@ -31,6 +31,10 @@ struct ReplaceFileResult {
 // devices) are refused.
 ReplaceFileResult ReplaceFile(const std::string& path, std::string_view bytes);
 
+// Writes bytes into an open descriptor (standard output, say), whole; a reader that went
+// away is a write failure, not a signal.
+ReplaceFileResult WriteToDescriptor(int fd, std::string_view bytes);
+
 // The file a path names: a symbolic link is followed to the file it names, which is what
 // a write must replace (replacing the link would silently fork the file).
 std::string FileBehind(const std::string& path);
