@@ -98,6 +98,11 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
   nameNote_->setObjectName(QStringLiteral("nameNote"));
   nameNote_->setVisible(false);
 
+  stopsNote_ = new QLabel(this);
+  stopsNote_->setObjectName(QStringLiteral("stopsNote"));
+  stopsNote_->setWordWrap(true);
+  stopsNote_->setVisible(false);
+
   problemLabel_ = new QLabel(this);
   problemLabel_->setObjectName(QStringLiteral("problemLabel"));
   problemLabel_->setWordWrap(true);
@@ -138,6 +143,7 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(modes);
+  layout->addWidget(stopsNote_);
   layout->addSpacing(8);
   layout->addLayout(form);
   layout->addWidget(problemLabel_);
@@ -183,6 +189,16 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
   connect(cancelButton_, &QPushButton::clicked, this, &ConvoyDialog::reject);
 
   ReloadEmpire();
+}
+
+void ConvoyDialog::ShowStops(const std::vector<std::string>& stops, bool bestOrder) {
+  QStringList names;
+  for (const auto& stop : stops) names.push_back(QString::fromStdString(stop));
+  stopsNote_->setText(
+      QStringLiteral("Via %1%2.")
+          .arg(names.join(QStringLiteral(", ")),
+               bestOrder && stops.size() > 1 ? QStringLiteral(", in the best order") : QString()));
+  stopsNote_->setVisible(!stops.empty());
 }
 
 void ConvoyDialog::ReloadEmpire() {
