@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "route/RouteMode.h"
 #include "store/BoundReader.h"
 
 namespace lanewright::gui {
@@ -162,9 +163,8 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
   // reloads too, which is how a typed Start with Order number is put back.
   connect(empireList_, &QComboBox::activated, this, [this] { ReloadEmpire(); });
   connect(fleetList_, &QComboBox::activated, this, [this] { TakeFleet(); });
-  connect(strategyList_, &QComboBox::activated, this, [this](int index) {
-    values_.strategy = static_cast<RouteMode>(index < 0 ? 1 : index + 1);
-  });
+  connect(strategyList_, &QComboBox::activated, this,
+          [this](int index) { values_.strategy = RouteModeFromNumber(index + 1); });
   connect(convoyRadio_, &QRadioButton::toggled, this, [this](bool on) {
     if (on) ChooseConvoy();
   });
