@@ -37,7 +37,7 @@ bool ReadAll(const std::string& path, const std::string& table,
     Require(!reader.error().reason.empty(), "a table that does not open, without a reason");
     return false;
   }
-  std::vector<store::BoundValue> values;
+  std::vector<store::BoundField> values;
   while ((hr = reader.MoveNext(values)) == store::S_OK) continue;
   Require(hr == store::DB_S_ENDOFROWSET || (hr < 0 && !reader.error().reason.empty()),
           "reading ends without the end of the rows or a reason");

@@ -262,6 +262,10 @@ TEST_F(CliTest, SimultaneousStoreRoutesNeverShareANumber) {
     }
     const std::size_t before = turnDb == turn ? 1 : 0;
     EXPECT_EQ(ofEmpire3, before + 6 * static_cast<std::size_t>(stored));
+    if (turnDb == jet) {  // an outside reader sees every row too
+      const auto exported = testing::RunProgram("mdb-export", {jet, "Orders"});
+      EXPECT_EQ(std::count(exported.out.begin(), exported.out.end(), '\n'), 1 + 6 * stored);
+    }
   }
 }
 

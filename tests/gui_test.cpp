@@ -8,12 +8,15 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <utility>
 
 #include "app/gui/AboutDialog.h"
 #include "app/gui/ConvoyDialog.h"
 #include "app/gui/Dialogs.h"
 #include "app/gui/MainDialog.h"
+#include "app/gui/MapPanel.h"
+#include "route/RouteGraph.h"
 #include "support/Fixtures.h"
 #include "support/TempDir.h"
 
@@ -39,6 +42,11 @@ class StubDialogs final : public Dialogs {
   }
   std::optional<std::string> ChooseExportTarget(QWidget*, const std::string&) override {
     return exportAnswer;
+  }
+  std::optional<std::string> saveAnswer;
+  std::optional<std::string> ChooseSaveFile(QWidget*, const QString&, const std::string&,
+                                            const QString&) override {
+    return saveAnswer;
   }
   int Exec(QDialog& dialog) override {
     execTitles.push_back(dialog.windowTitle());
@@ -154,10 +162,44 @@ class GuiTest : public QObject {
   void Click(const char* button) { Child<QPushButton>(window_.get(), button)->click(); }
   void Trigger(const char* action) { Child<QAction>(window_.get(), action)->trigger(); }
 
+  MapView* View() { return window_->map()->view(); }
+  const MapModel& Model() { return *window_->map()->scene()->model(); }
+  MapModel::NodeId Node(const char* name) { return Model().Find(name).value(); }
+  void WaitForMap() { QTRY_VERIFY_WITH_TIMEOUT(window_->map()->HasMap(), 30000); }
+  // A click on a system of the map and the choice of an entry of the menu it opens.
+  void MapMenu(const char* system, const char* action) {
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, {},
+                      View()->mapFromScene(Model().Position(Node(system))));
+    QMenu* menu = View()->systemMenu();
+    QVERIFY2(menu, system);
+    auto* entry = menu->findChild<QAction*>(QString::fromUtf8(action));
+    QVERIFY2(entry && entry->isEnabled(), action);
+    entry->trigger();
+    menu->close();
+  }
+  QStringList Selected(const char* list) {
+    QStringList texts;
+    for (auto* item : Child<QListWidget>(window_.get(), list)->selectedItems())
+      texts << item->text();
+    return texts;
+  }
+  void AddStops(const QStringList& names) {
+    for (const QString& name : names) {
+      Select("visitList", name);
+      Click("addStopButton");
+    }
+  }
+
  private slots:
   void initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
     dir_ = std::make_unique<testing::TempDir>();
+    // Settings and cached layouts go to the test's folder, never into the home folder.
+    QCoreApplication::setOrganizationName(QStringLiteral("Lanewright"));
+    QCoreApplication::setApplicationName(QStringLiteral("gui_test"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(dir_->File("config")));
+    qputenv("XDG_CACHE_HOME", dir_->File("cache").c_str());
     empire3_ = dir_->File("empire3.db");
     empire7_ = dir_->File("empire7.db");
     testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, empire3_, kEmpire3);
@@ -200,11 +242,12 @@ class GuiTest : public QObject {
     QVERIFY(!window_->Start({}));
     QCOMPARE(dialogs_.lastFolder, std::string("/data/kolven"));
     QVERIFY(!window_->isVisible());
-    QVERIFY(window_->Start({dir_->File("missing.db")}));
+    QVERIFY(window_->Start({dir_->File("missing\x1b[2J.db")}));
     QCOMPARE(dialogs_.fileQuestions, 1);
     QVERIFY(Output().endsWith("failed with hr=-2147467259"));
     QVERIFY(Entries("fromList").isEmpty());
-    QVERIFY2(Status().contains("missing.db"), qPrintable(Status()));
+    // The status line shows the name's escape sequence, and does not pass it on.
+    QVERIFY2(Status().contains("missing\\x1b[2J.db"), qPrintable(Status()));
 
     const std::string copy = dir_->File("copy.db");
     std::filesystem::copy_file(empire3_, copy);
@@ -241,10 +284,7 @@ class GuiTest : public QObject {
     Click("byClassButton");
     QCOMPARE(Output(), "not all selected.");
 
-    Select("visitList", "Gamma");
-    Route("byJumpsButton");
-    QVERIFY(Output().startsWith("Alpha -> Beta via Gamma\n\n"));
-
+    // (A Visit selection counts as the one stop: see the Stops list's test.)
     Select("visitList", "[none]");
     Select("avoidList", "Delta");
     Route("byFuelButton");
@@ -253,6 +293,368 @@ class GuiTest : public QObject {
     Select("avoidList", "Gamma");  // adds to the selection
     Route("byFuelButton");
     QVERIFY(Output().contains("Length: 1 WPs: 13 Fuel Modifer: 144"));
+  }
+
+  // The map shows every system of the files, draws both directions of a route where the
+  // systems are, and marks what the lists select.
+  void mapShowsSystemsRouteAndMarks() {
+    OpenWindow();
+    WaitForMap();
+    for (const QString& name : Entries("fromList"))
+      QVERIFY2(Model().Find(name.toStdString()), qPrintable(name));
+    QCOMPARE(Model().Edges().size(), kEmpire3.size() + kEmpire7.size());
+    QVERIFY(Model().IsStub(Node("XC")) && !Model().IsStub(Node("aardvark")));
+
+    Select("avoidList", "Gamma");
+    Route("byFuelButton");
+    const MapScene::Shown& shown = window_->map()->scene()->shown();
+    using Jumps = std::vector<std::pair<MapModel::NodeId, MapModel::NodeId>>;
+    QCOMPARE(shown.routeJumps.size(), std::size_t{2});
+    QVERIFY(shown.routeJumps[0] == (Jumps{{Node("Alpha"), Node("Delta")},
+                                          {Node("Delta"), Node("Epsilon")},
+                                          {Node("Epsilon"), Node("Beta")}}));
+    QCOMPARE(shown.routeJumps[1].front(), std::make_pair(Node("Beta"), Node("Epsilon")));
+    QCOMPARE(shown.from, Node("Alpha"));
+    QCOMPARE(shown.to, Node("Beta"));
+    QVERIFY(shown.avoided[Node("Gamma")] && !shown.avoided[Node("Delta")]);
+    QVERIFY(window_->map()->FindSystem("psil"));  // the only name that holds it
+    QCOMPARE(shown.found, Node("Epsilon"));
+    QVERIFY(QLineF(View()->mapToScene(View()->viewport()->rect().center()),
+                   Model().Position(Node("Epsilon")))
+                .length() < 2);
+
+    // On screen: beside the middle of its longest jump each direction shows its own colour.
+    const QImage image = View()->viewport()->grab().toImage();
+    for (std::size_t d = 0; d < 2; ++d) {
+      QLineF longest;
+      for (const auto& [a, b] : shown.routeJumps[d]) {
+        const QLineF line(View()->mapFromScene(Model().Position(a)),
+                          View()->mapFromScene(Model().Position(b)));
+        if (line.length() > longest.length()) longest = line;
+      }
+      const QPointF along = longest.unitVector().p2() - longest.p1();
+      const QPointF at = longest.center() - along * 8 + QPointF(-along.y(), along.x()) * 3;
+      const QColor pixel = image.pixelColor(at.toPoint());
+      const QColor wanted = MapScene::DirectionColour(d);
+      QVERIFY2(
+          std::abs(pixel.red() - wanted.red()) < 60 && std::abs(pixel.blue() - wanted.blue()) < 60,
+          qPrintable(pixel.name()));
+    }
+  }
+
+  // For any region the map's grid finds exactly the systems and warp points that looking at
+  // every one finds, long warp points across the map included; a click finds the system
+  // whose box it hits.
+  void mapIndexAgreesWithLookingAtEverything() {
+    std::mt19937 random(7);
+    constexpr int kSide = 45;
+    const auto name = [](int i) { return "N" + std::to_string(i); };
+    std::vector<EmpireRow> rows;
+    for (int i = 0; i < kSide * kSide; ++i) {
+      const int right = i % kSide + 1 < kSide ? i + 1 : i - 1;
+      rows.push_back({1, 3, name(i), name(right) + "C", 2 * i + 1});
+      rows.push_back({1, 3, name(i), name((i + kSide) % (kSide * kSide)) + "D", 2 * i + 2});
+    }
+    for (int i = 0; i < 40; ++i)
+      rows.push_back({1, 3, name(static_cast<int>(random() % (kSide * kSide))),
+                      i % 2 ? "?" + std::to_string(i) + "E"
+                            : name(static_cast<int>(random() % (kSide * kSide))) + "E",
+                      100000 + i});
+    const std::string path = dir_->File("grid.db");
+    testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, path, rows);
+    store::StoreError err;
+    const std::shared_ptr<const EmpireRows> files[] = {ReadEmpireRows(path, err)};
+    QVERIFY(files[0]);
+    const auto network = std::make_shared<const RouteGraph>(BuildRouteGraph(files, {}));
+    const layout::MapGraph graph = layout::MapGraphOf(*network);
+    layout::MapLayout placed;
+    for (std::size_t i = 0; i < graph.nodes.size(); ++i)  // boxes never overlap
+      placed.positions.push_back({static_cast<double>(i % 60) * 90 + random() % 30,
+                                  static_cast<double>(i / 60) * 40 + random() % 15});
+    placed.bounds = layout::BoundsOf(placed.positions);
+    const MapModel model(network, graph, placed);
+
+    std::vector<std::uint32_t> found;
+    for (int query = 0; query < 300; ++query) {
+      const QRectF rect(static_cast<double>(random() % 6000) - 300,
+                        static_cast<double>(random() % 2200) - 200, 1 + random() % 3000,
+                        1 + random() % 1000);
+      std::vector<std::uint32_t> edges, nodes;
+      for (std::uint32_t e = 0; e < model.Edges().size(); ++e) {
+        const QRectF box =
+            QRectF(model.Position(model.Edges()[e].from), model.Position(model.Edges()[e].to))
+                .normalized();
+        if (box.right() >= rect.left() && box.left() <= rect.right() &&
+            box.bottom() >= rect.top() && box.top() <= rect.bottom())
+          edges.push_back(e);
+      }
+      for (std::uint32_t n = 0; n < model.NodeCount(); ++n)
+        if (model.Box(n).intersects(rect)) nodes.push_back(n);
+      model.EdgesIn(rect, found);
+      std::sort(found.begin(), found.end());
+      QCOMPARE(found, edges);
+      model.NodesIn(rect, found);
+      std::sort(found.begin(), found.end());
+      QCOMPARE(found, nodes);
+    }
+    for (MapModel::NodeId n = 0; n < model.NodeCount(); n += 7) {
+      const QRectF box = model.Box(n);
+      const QPointF inside(box.left() + box.width() * (random() % 100) / 100.0,
+                           box.top() + box.height() * (random() % 100) / 100.0);
+      QCOMPARE(model.NodeAt(inside, 1), std::optional<MapModel::NodeId>(n));
+    }
+    QCOMPARE(model.NodeAt({-500, -500}, 20), std::nullopt);
+    // Near a stub, a system a little farther away is meant.
+    const auto stub = *model.Find("X1");
+    const QPointF s = model.Position(stub);
+    MapModel::NodeId system = 0;
+    for (MapModel::NodeId n = 0; n < model.NodeCount(); ++n)
+      if (!model.IsStub(n) &&
+          QLineF(s, model.Position(n)).length() < QLineF(s, model.Position(system)).length())
+        system = n;
+    const QPointF t = model.Position(system);
+    QCOMPARE(model.NodeAt(s + (t - s) * 0.35, QLineF(s, t).length()), std::optional(system));
+  }
+
+  // A click on a system offers what the lists offer and sets exactly what they show.
+  void mapMenuSetsTheLists() {
+    OpenWindow();
+    WaitForMap();
+    Child<QSpinBox>(window_.get(), "rangeSpin")->setValue(1);
+    MapMenu("Alpha", "routeFromAction");
+    QCOMPARE(Selected("fromList"), QStringList{"Alpha"});
+    MapMenu("XC", "routeToAction");  // the stub of an unexplored warp point
+    QCOMPARE(Selected("toList"), QStringList{"XC"});
+    MapMenu("Gamma", "addStopAction");
+    QCOMPARE(Entries("stopsList"), QStringList{"Gamma"});
+    MapMenu("Delta", "avoidAction");
+    MapMenu("Omega", "avoidAction");
+    MapMenu("Delta", "avoidAction");
+    QCOMPARE(Selected("avoidList"), QStringList{"Omega"});
+    MapMenu("Beta", "rangeAction");
+    QCOMPARE(Selected("fromList"), QStringList{"Beta"});
+    QCOMPARE(Output(), "Alpha (M: 2)\nGamma (A: 6)\nEpsilon (Q: 12)\n");
+
+    const MapScene::Shown& shown = window_->map()->scene()->shown();
+    QCOMPARE(shown.from, Node("Beta"));
+    QCOMPARE(shown.to, Node("XC"));
+    QCOMPARE(shown.stops, std::vector<MapModel::NodeId>{Node("Gamma")});
+    // Only a route to it makes sense for a stub; the menu says what Avoid will do.
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, {},
+                      View()->mapFromScene(Model().Position(Node("XC"))));
+    QVERIFY(!View()->systemMenu()->findChild<QAction*>("routeFromAction")->isEnabled());
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, {},
+                      View()->mapFromScene(Model().Position(Node("Omega"))));
+    QCOMPARE(View()->systemMenu()->findChild<QAction*>("avoidAction")->text(), "Do not avoid");
+    View()->systemMenu()->close();
+  }
+
+  void filtersHideEntriesButKeepSelections() {
+    OpenWindow();
+    Select("fromList", "Alpha");
+    Select("toList", "Beta");
+    Select("avoidList", "Gamma");
+    Select("avoidList", "Delta");
+    const auto visible = [this](const char* list) {
+      QStringList texts;
+      auto* widget = Child<QListWidget>(window_.get(), list);
+      for (int i = 0; i < widget->count(); ++i)
+        if (!widget->item(i)->isHidden()) texts << widget->item(i)->text();
+      return texts;
+    };
+    Child<QLineEdit>(window_.get(), "fromFilter")->setText("EP");
+    Child<QLineEdit>(window_.get(), "avoidFilter")->setText("ta");
+    Child<QLineEdit>(window_.get(), "toFilter")->setText("nothing");
+    QCOMPARE(visible("fromList"), QStringList{"Epsilon"});
+    QCOMPARE(visible("avoidList"), (QStringList{"Beta", "Delta"}));
+    QCOMPARE(visible("toList"), QStringList{"XX"});  // not a name: never filtered away
+    QCOMPARE(Selected("fromList"), QStringList{"Alpha"});
+    QCOMPARE(Selected("avoidList"), (QStringList{"Gamma", "Delta"}));
+    Click("byClassButton");
+    QVERIFY(Output().startsWith("Alpha -> Beta\n\n"));
+    QCOMPARE(window_->starMap().avoidSystems, (std::set<std::string>{"Delta", "Gamma"}));
+    // A reload keeps filtering; emptying the filter shows everything again.
+    OpenWindow();
+    QCOMPARE(visible("fromList"), QStringList{"Epsilon"});
+    Child<QLineEdit>(window_.get(), "fromFilter")->clear();
+    QCOMPARE(visible("fromList"), Entries("fromList"));
+  }
+
+  // While the Stops list holds entries the route buttons visit them instead of the Visit
+  // selection, in their order or in the best one.
+  void stopsListStandsInForTheVisitSelection() {
+    OpenWindow();
+    auto* add = Child<QPushButton>(window_.get(), "addStopButton");
+    QVERIFY(!add->isEnabled());
+    Select("visitList", "[none]");
+    QVERIFY(!add->isEnabled());
+    AddStops({"Delta", "Gamma", "Omega", "Gamma"});
+    QVERIFY(Status().contains("Gamma is a stop already"));
+    QCOMPARE(Entries("stopsList"), (QStringList{"Delta", "Gamma", "Omega"}));
+    QVERIFY(!Child<QPushButton>(window_.get(), "stopDownButton")->isEnabled());  // Omega, last
+    Click("stopUpButton");
+    Click("stopUpButton");
+    QVERIFY(!Child<QPushButton>(window_.get(), "stopUpButton")->isEnabled());
+    QCOMPARE(Entries("stopsList"), (QStringList{"Omega", "Delta", "Gamma"}));
+    Click("removeStopButton");
+    Select("stopsList", "Delta");
+    Click("stopDownButton");
+    QCOMPARE(Entries("stopsList"), (QStringList{"Gamma", "Delta"}));
+
+    Select("visitList", "Epsilon");
+    Route("byJumpsButton");
+    QVERIFY2(Output().startsWith("Alpha -> Beta via Gamma, Delta\n\n"), qPrintable(Output()));
+    QVERIFY(Output().contains("\nBeta -> Alpha via Delta, Gamma\n\n"));
+    QVERIFY(Output().contains("Costs for trip: Length: 5 "));
+    QVERIFY(Status().contains("Stops list"));
+    Child<QCheckBox>(window_.get(), "bestOrderCheck")->setChecked(true);
+    Route("byJumpsButton");
+    QVERIFY(Output().startsWith("Alpha -> Beta via Delta, Gamma\n\n"));
+    QVERIFY(Output().contains("Costs for trip: Length: 4 "));
+
+    // With one stop the best order changes nothing; with none the Visit selection counts.
+    Click("removeStopButton");
+    Route("byJumpsButton");
+    const QString oneStop = Output();
+    QVERIFY(oneStop.startsWith("Alpha -> Beta via Gamma\n\n"));
+    Child<QCheckBox>(window_.get(), "bestOrderCheck")->setChecked(false);
+    Route("byJumpsButton");
+    QCOMPARE(Output(), oneStop);
+    Click("removeStopButton");
+    Route("byJumpsButton");
+    QVERIFY(Output().startsWith("Alpha -> Beta via Epsilon\n\n"));
+    QVERIFY(!Status().contains("Stops list"));
+  }
+
+  // At most 32 stops; past 12 the best order is a heuristic's, which Store Route says; the
+  // orders of every leg are stored in one go; a reload drops stops no longer loaded.
+  void manyStopsStoredAndDroppedOnReload() {
+    std::vector<EmpireRow> chain;
+    const auto name = [](int i) { return QStringLiteral("S%1").arg(i, 2, 10, QChar('0')); };
+    for (int i = 0; i + 1 < 40; ++i) {
+      chain.push_back({1, 3, name(i).toStdString(), name(i + 1).toStdString() + "A", 2 * i + 1});
+      chain.push_back({1, 3, name(i + 1).toStdString(), name(i).toStdString() + "A", 2 * i + 2});
+    }
+    const std::string path = dir_->File("chain.db");
+    testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, path, chain);
+    QVERIFY(window_->Start({path}));
+    window_->show();
+    QStringList stops;
+    for (int i = 1; i <= 33; ++i) stops << name(i);
+    AddStops(stops);
+    QVERIFY2(Status().contains("at most 32 stops"), qPrintable(Status()));
+    QCOMPARE(Entries("stopsList"), stops.mid(0, 32));
+    Select("stopsList", name(32));
+    for (int i = 32; i > 13; --i) Click("removeStopButton");  // the last is current after each
+    QCOMPARE(Entries("stopsList"), stops.mid(0, 13));
+
+    Child<QCheckBox>(window_.get(), "bestOrderCheck")->setChecked(true);
+    Select("fromList", name(0));
+    Select("toList", name(39));
+    dialogs_.onExec = [](QDialog& dialog) {
+      QVERIFY(Child<QLabel>(&dialog, "stopsNote")->text().endsWith(", in the best order."));
+      Child<QPushButton>(&dialog, "okButton")->click();
+    };
+    Trigger("storeRouteAction");
+    QVERIFY2(Status().contains("order not proven best"), qPrintable(Status()));
+    const auto& rows = turnData_.inserted;
+    QVERIFY(rows.size() > 39);
+    for (std::size_t i = 1; i < rows.size(); ++i)
+      QVERIFY(rows[i].orderNumber > rows[i - 1].orderNumber);
+
+    OpenWindow();
+    QVERIFY(Entries("stopsList").isEmpty());
+    QVERIFY2(Status().contains("Dropped stops no longer in the files: S01, S02, "),
+             qPrintable(Status()));
+  }
+
+  // The map is laid out by a child process: the window stays usable meanwhile; Cancel ends
+  // it and caches nothing; a failure is told; a reload takes the cached layout at once.
+  void layoutRunsAsideFailsAndIsCached() {
+    std::filesystem::remove_all(dir_->File("cache"));
+    const auto program = [this](const std::string& script) {
+      const std::string path = dir_->File("fake-layout");
+      testing::WriteFile(path, "#!/bin/sh\n" + script + "\n");
+      std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+      layout::LayoutOptions options;
+      options.program = path;
+      options.startTimeoutMs = 300;
+      window_->map()->SetLayoutOptions(options);
+    };
+    program(R"(exec 4>"$2"; printf L >&4; exec sleep 60)");
+    OpenWindow();
+    QTRY_VERIFY(Child<QLabel>(window_.get(), "layoutProgressLabel")->text().contains("placing"));
+    QVERIFY(Child<QProgressBar>(window_.get(), "layoutProgress")->isVisible());
+    Route("byJumpsButton");
+    QVERIFY(Output().startsWith("Alpha -> Beta\n"));
+    Click("layoutCancelButton");
+    QVERIFY(!window_->map()->LayoutRunning() && !window_->map()->HasMap());
+    QVERIFY(Child<QLabel>(window_.get(), "mapMessage")->text().contains("cancelled"));
+    QVERIFY(Status().contains("cancelled"));
+    QVERIFY(!std::filesystem::exists(dir_->File("cache/lanewright")) ||
+            std::filesystem::is_empty(dir_->File("cache/lanewright")));
+
+    program("exit 1");
+    Click("layoutRetryButton");
+    QTRY_VERIFY(Status().contains("could not be laid out"));
+    QVERIFY(Status().contains("did not start"));
+    QVERIFY(Child<QLabel>(window_.get(), "mapMessage")->text().contains("did not start"));
+
+    window_->map()->SetLayoutOptions({});
+    Click("layoutRetryButton");
+    WaitForMap();
+    const QPointF alpha = Model().Position(Node("Alpha"));
+    OpenWindow();
+    QVERIFY(window_->map()->HasMap());  // at once, from the cache
+    QCOMPARE(Model().Position(Node("Alpha")), alpha);
+  }
+
+  // The last sets of files, the window's size and its splitters outlive the window.
+  void recentFilesAndWindowStateAreRemembered() {
+    QSettings().clear();
+    OpenWindow();
+    QVERIFY(window_->Start({empire3_}));
+    window_->resize(1000, 700);
+    auto* splitter = Child<QSplitter>(window_.get(), "mainSplitter");
+    splitter->setSizes({520, 480});
+    const QList<int> sizes = splitter->sizes();
+    window_->close();
+
+    init();
+    window_->show();
+    QCOMPARE(window_->size(), QSize(1000, 700));
+    QCOMPARE(Child<QSplitter>(window_.get(), "mainSplitter")->sizes(), sizes);
+    const QString folder = QString::fromStdString(dir_->path().string());
+    const auto recent = Child<QMenu>(window_.get(), "recentMenu")->actions();
+    QCOMPARE(recent.size(), 2);
+    QCOMPARE(recent[0]->text(), "empire3.db (" + folder + ")");
+    QCOMPARE(recent[1]->text(), "empire3.db, empire7.db (" + folder + ")");
+    recent[1]->trigger();
+    QVERIFY(Output().startsWith("multiple dbfiles on path " + folder + "\n"));
+  }
+
+  void outputCopySaveAndMapExport() {
+    OpenWindow();
+    WaitForMap();
+    Route("byJumpsButton");
+    Trigger("copyOutputAction");
+    QCOMPARE(QGuiApplication::clipboard()->text(), Output());
+    dialogs_.saveAnswer = dir_->File("route.txt");
+    Trigger("saveOutputAction");
+    QCOMPARE(QString::fromStdString(testing::ReadFile(*dialogs_.saveAnswer)), Output());
+    dialogs_.saveAnswer = dir_->File("no-such-folder/route.txt");
+    Trigger("saveOutputAction");
+    QVERIFY(Status().contains("not saved"));
+
+    dialogs_.saveAnswer = dir_->File("map.png");
+    Trigger("exportMapAction");
+    QCOMPARE(QImage(QString::fromStdString(*dialogs_.saveAnswer)).size(),
+             View()->viewport()->size());
+    dialogs_.saveAnswer = dir_->File("map.svg");
+    Trigger("exportMapAction");
+    const std::string svg = testing::ReadFile(*dialogs_.saveAnswer);
+    QVERIFY(svg.find("<svg") != std::string::npos && svg.find("</svg>") != std::string::npos);
+    QVERIFY2(Status().contains("map.svg"), qPrintable(Status()));
   }
 
   void range() {
@@ -305,7 +707,13 @@ class GuiTest : public QObject {
       QCOMPARE(Output(), before);
       QVERIFY(window_->isVisible());
     }
-    QTest::keyClick(Child<QWidget>(window_.get(), "fromList"), Qt::Key_Escape);
+    // In a filter box holding text Escape empties it; after that it closes the window.
+    auto* filter = Child<QLineEdit>(window_.get(), "toFilter");
+    filter->setFocus();
+    QTest::keyClicks(filter, "Be");
+    QTest::keyClick(filter, Qt::Key_Escape);
+    QVERIFY(filter->text().isEmpty() && window_->isVisible());
+    QTest::keyClick(filter, Qt::Key_Escape);
     QVERIFY(!window_->isVisible());
     window_->show();
     Trigger("quitAction");

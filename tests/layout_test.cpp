@@ -14,6 +14,8 @@
 
 #include "layout/LayoutJob.h"
 #include "layout/LayoutParameters.h"
+#include "route/RouteGraph.h"
+#include "support/Fixtures.h"
 #include "support/TempDir.h"
 
 namespace lanewright::layout {
@@ -310,6 +312,43 @@ TEST_F(LayoutTest, EdgeToAMissingNodeFailsAtStart) {
   auto job = LayoutJob::Start(graph, Key());
   EXPECT_EQ(job->state(), State::Failed);
   EXPECT_NE(job->failure().find("does not exist"), std::string::npos) << job->failure();
+}
+
+// Node i is the network's system i and edge i its link i; the names of unexplored warp
+// points are stubs: reached only through unexplored ones, or (for an identifier an explored
+// warp point took) by none at all. A system no warp point leaves is still a system.
+TEST(MapGraphOfTest, FollowsTheNetworkAndMakesStubsOfUnexploredNames) {
+  TempDir dir;
+  const std::string path = dir.File("empire.db");
+  testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, path,
+                           {{1, 3, "Alpha", "BetaB", 1},
+                            {1, 3, "Beta", "AlphaB", 2},
+                            {1, 3, "Alpha", "?QC", 3},
+                            {1, 3, "Beta", "?ZD", 4},
+                            {1, 7, "Beta", "GammaD", 4},
+                            {1, 3, "Gamma", "?QC", 5},
+                            {1, 3, "Alpha", "DeadEndE", 6}});
+  store::StoreError err;
+  const std::shared_ptr<const EmpireRows> files[] = {ReadEmpireRows(path, err)};
+  ASSERT_TRUE(files[0]) << err.reason;
+  const WarpNetwork network = BuildRouteGraph(files, {});
+  const MapGraph graph = MapGraphOf(network);
+  ASSERT_EQ(graph.nodes.size(), network.SystemCount());
+  ASSERT_EQ(graph.edges.size(), network.Links().size());
+  for (std::uint32_t i = 0; i < graph.nodes.size(); ++i)
+    EXPECT_EQ(graph.nodes[i].name, network.Name(i));
+  for (std::size_t i = 0; i < graph.edges.size(); ++i) {
+    EXPECT_EQ(graph.edges[i].from, network.Links()[i].system);
+    EXPECT_EQ(graph.edges[i].to, network.Links()[i].destination);
+  }
+  const std::pair<const char*, NodeKind> kinds[] = {
+      {"Alpha", NodeKind::System},   {"Beta", NodeKind::System}, {"Gamma", NodeKind::System},
+      {"DeadEnd", NodeKind::System}, {"XQ", NodeKind::Stub},     {"XZ", NodeKind::Stub}};
+  for (const auto& [name, kind] : kinds) {
+    const auto id = network.Find(name);
+    ASSERT_TRUE(id) << name;
+    EXPECT_EQ(graph.nodes[*id].kind, kind) << name;
+  }
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ TEST(NameRulesTest, DestinationNameAndClass) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.destination);
-    EXPECT_EQ(DestinationName(c.destination), c.name);
-    EXPECT_EQ(RawDestinationName(c.destination), c.raw);
+    EXPECT_EQ(XName(RawDestinationNameView(c.destination)), c.name);
+    EXPECT_EQ(RawDestinationNameView(c.destination), c.raw);
     EXPECT_EQ(ClassLetter(c.destination), c.letter);
   }
 }

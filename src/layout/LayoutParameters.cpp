@@ -21,14 +21,13 @@ std::size_t CharacterCount(const std::string& text) {
   }));
 }
 
-Point BoxOf(const MapNode& node) {
-  if (node.kind == NodeKind::Stub) return {kStubSize / kPointsPerInch, kStubSize / kPointsPerInch};
-  const double width =
-      kPointsPerChar * static_cast<double>(CharacterCount(node.name)) + kLabelMargin;
-  return {width / kPointsPerInch, kLabelHeight / kPointsPerInch};
-}
-
 }  // namespace
+
+Point NodeBox(const MapNode& node) {
+  if (node.kind == NodeKind::Stub) return {kStubSize, kStubSize};
+  return {kPointsPerChar * static_cast<double>(CharacterCount(node.name)) + kLabelMargin,
+          kLabelHeight};
+}
 
 LayoutRequest MakeLayoutRequest(const MapGraph& graph) {
   LayoutRequest request;
@@ -45,7 +44,10 @@ LayoutRequest MakeLayoutRequest(const MapGraph& graph) {
       {"splines", "false"},
   };
   request.nodeSizes.reserve(graph.nodes.size());
-  for (const MapNode& node : graph.nodes) request.nodeSizes.push_back(BoxOf(node));
+  for (const MapNode& node : graph.nodes) {
+    const Point box = NodeBox(node);
+    request.nodeSizes.push_back({box.x / kPointsPerInch, box.y / kPointsPerInch});
+  }
 
   // Where nodes go depends only on which pairs are joined: one undirected link per pair.
   request.links.reserve(graph.edges.size());

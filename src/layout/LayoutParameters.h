@@ -25,6 +25,10 @@ inline constexpr std::size_t kSfdpFromNodes = 500;
 // zoomed in close.
 inline constexpr std::size_t kFullOverlapRemovalUpTo = 10000;
 
+// The room the layout keeps for a node, in points (x: width, y: height): a system's box fits
+// its name in the map's label font, a stub is a small mark. The map draws within it.
+Point NodeBox(const MapNode& node);
+
 // The request for laying out graph. Precondition: every edge refers to a node of graph.
 LayoutRequest MakeLayoutRequest(const MapGraph& graph);
 

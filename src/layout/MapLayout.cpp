@@ -27,9 +27,15 @@ MapGraph MapGraphOf(const WarpNetwork& network) {
     reached[link.destination] = true;
     if (!link.unexplored) reachedExplored[link.destination] = true;
   }
+  // The name of an unexplored warp point whose identifier an explored one took is still a
+  // name of the network (the lists offer it), but no link leads to it: a stub on its own.
+  std::vector<bool> shadowed(network.SystemCount());
+  for (const WarpLink& link : network.Shadowed())
+    if (link.unexplored) shadowed[link.destination] = true;
   for (std::uint32_t id = 0; id < network.SystemCount(); ++id) {
     graph.nodes[id].name = std::string(network.Name(id));
-    const bool stub = reached[id] && !reachedExplored[id] && !network.HasLinks(id);
+    const bool stub =
+        (reached[id] || shadowed[id]) && !reachedExplored[id] && !network.HasLinks(id);
     graph.nodes[id].kind = stub ? NodeKind::Stub : NodeKind::System;
   }
   return graph;

@@ -29,8 +29,9 @@ struct MapGraph {
   std::vector<MapEdge> edges;
 };
 
-// The map of a network: a node per system, in the network's numbering (the names of
-// unexplored warp points no warp point leaves are stubs), an edge per warp point.
+// The map of a network: a node per system, in the network's numbering, an edge per warp
+// point (edge i is link i). The names of unexplored warp points, which no explored warp
+// point enters and none leaves, are stubs.
 MapGraph MapGraphOf(const WarpNetwork& network);
 
 struct Point {

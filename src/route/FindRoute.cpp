@@ -97,7 +97,7 @@ std::optional<std::vector<std::string>> StopsFromList(const std::vector<std::str
 
 RoutePlan RouteCommand(StarMap& starMap, RoutePlanner& planner,
                        const std::optional<std::string>& from, const std::optional<std::string>& to,
-                       const std::optional<std::string>& visit,
+                       std::vector<std::string> stops, bool bestOrder,
                        const std::set<std::string>& avoidSelection, RouteMode mode,
                        OutputBox& output) {
   starMap.avoidSystems = avoidSelection;
@@ -105,11 +105,21 @@ RoutePlan RouteCommand(StarMap& starMap, RoutePlanner& planner,
     output.SetText("not all selected.");
     return {};
   }
-  const RouteRequest request{*from, StopsFromVisit(visit), *to, starMap.avoidSystems, mode, true};
+  const RouteRequest request{*from, std::move(stops), *to, starMap.avoidSystems, mode,
+                             true,  bestOrder};
   const RoutePlan plan = FindRoute(starMap, planner, request);
   OutputBoxSink sink(output);
   RenderRoute(plan, sink, starMap.systemEmpire);
   return plan;
+}
+
+RoutePlan RouteCommand(StarMap& starMap, RoutePlanner& planner,
+                       const std::optional<std::string>& from, const std::optional<std::string>& to,
+                       const std::optional<std::string>& visit,
+                       const std::set<std::string>& avoidSelection, RouteMode mode,
+                       OutputBox& output) {
+  return RouteCommand(starMap, planner, from, to, StopsFromVisit(visit), false, avoidSelection,
+                      mode, output);
 }
 
 }  // namespace lanewright

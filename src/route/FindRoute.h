@@ -55,7 +55,14 @@ std::optional<std::vector<std::string>> StopsFromList(const std::vector<std::str
 
 // The work behind the three route buttons: avoidSystems becomes avoidSelection; without a
 // from or to the output box says "not all selected." (and nothing is searched); otherwise the
-// route both ways, through the visit system unless it is "[none]", is written to output.
+// route both ways through the stops (in their order, or the best one) is written to output.
+RoutePlan RouteCommand(StarMap& starMap, RoutePlanner& planner,
+                       const std::optional<std::string>& from, const std::optional<std::string>& to,
+                       std::vector<std::string> stops, bool bestOrder,
+                       const std::set<std::string>& avoidSelection, RouteMode mode,
+                       OutputBox& output);
+
+// The same through the Visit selection alone (see StopsFromVisit).
 RoutePlan RouteCommand(StarMap& starMap, RoutePlanner& planner,
                        const std::optional<std::string>& from, const std::optional<std::string>& to,
                        const std::optional<std::string>& visit,

@@ -8,16 +8,10 @@ namespace lanewright {
 // The stored destination without its class letter, exactly as read (a leading '?' kept).
 // Empty for a destination of zero or one character.
 std::string_view RawDestinationNameView(std::string_view destination);
-inline std::string RawDestinationName(std::string_view destination) {
-  return std::string(RawDestinationNameView(destination));
-}
 
 // A destination name as the lists show it: a leading '?' (an unexplored warp point) becomes
 // 'X'. A '?' elsewhere stays.
 std::string XName(std::string_view rawDestinationName);
-inline std::string DestinationName(std::string_view destination) {
-  return XName(RawDestinationNameView(destination));
-}
 inline bool IsUnexplored(std::string_view rawDestinationName) {
   return !rawDestinationName.empty() && rawDestinationName.front() == '?';
 }

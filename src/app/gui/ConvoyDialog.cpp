@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "route/RouteMode.h"
 #include "store/BoundReader.h"
 
 namespace lanewright::gui {
@@ -98,6 +99,11 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
   nameNote_->setObjectName(QStringLiteral("nameNote"));
   nameNote_->setVisible(false);
 
+  stopsNote_ = new QLabel(this);
+  stopsNote_->setObjectName(QStringLiteral("stopsNote"));
+  stopsNote_->setWordWrap(true);
+  stopsNote_->setVisible(false);
+
   problemLabel_ = new QLabel(this);
   problemLabel_->setObjectName(QStringLiteral("problemLabel"));
   problemLabel_->setWordWrap(true);
@@ -138,6 +144,7 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(modes);
+  layout->addWidget(stopsNote_);
   layout->addSpacing(8);
   layout->addLayout(form);
   layout->addWidget(problemLabel_);
@@ -156,9 +163,8 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
   // reloads too, which is how a typed Start with Order number is put back.
   connect(empireList_, &QComboBox::activated, this, [this] { ReloadEmpire(); });
   connect(fleetList_, &QComboBox::activated, this, [this] { TakeFleet(); });
-  connect(strategyList_, &QComboBox::activated, this, [this](int index) {
-    values_.strategy = static_cast<RouteMode>(index < 0 ? 1 : index + 1);
-  });
+  connect(strategyList_, &QComboBox::activated, this,
+          [this](int index) { values_.strategy = RouteModeFromNumber(index + 1); });
   connect(convoyRadio_, &QRadioButton::toggled, this, [this](bool on) {
     if (on) ChooseConvoy();
   });
@@ -183,6 +189,16 @@ ConvoyDialog::ConvoyDialog(const std::set<std::int32_t>& empires, const std::str
   connect(cancelButton_, &QPushButton::clicked, this, &ConvoyDialog::reject);
 
   ReloadEmpire();
+}
+
+void ConvoyDialog::ShowStops(const std::vector<std::string>& stops, bool bestOrder) {
+  QStringList names;
+  for (const auto& stop : stops) names.push_back(QString::fromStdString(stop));
+  stopsNote_->setText(
+      QStringLiteral("Via %1%2.")
+          .arg(names.join(QStringLiteral(", ")),
+               bestOrder && stops.size() > 1 ? QStringLiteral(", in the best order") : QString()));
+  stopsNote_->setVisible(!stops.empty());
 }
 
 void ConvoyDialog::ReloadEmpire() {

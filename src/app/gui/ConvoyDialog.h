@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "orders/StoreRoute.h"
 #include "orders/TurnEntryStore.h"
@@ -31,6 +32,8 @@ class ConvoyDialog final : public QDialog {
                TurnEntryStore& turnEntry, QWidget* parent = nullptr);
 
   const ConvoyValues& values() const { return values_; }
+  // Says which stops the route will visit, and whether in the best order.
+  void ShowStops(const std::vector<std::string>& stops, bool bestOrder);
 
   void accept() override;
   void reject() override;
@@ -66,6 +69,7 @@ class ConvoyDialog final : public QDialog {
   QLabel* startOrderNote_;
   QLabel* nameNote_;
   QLabel* problemLabel_;
+  QLabel* stopsNote_;
   QPushButton* okButton_;
   QPushButton* cancelButton_;
 };

@@ -44,6 +44,30 @@ std::optional<std::string> QtDialogs::ChooseExportTarget(QWidget* parent,
   return QDir::toNativeSeparators(files.front()).toStdString();
 }
 
+std::optional<std::string> QtDialogs::ChooseSaveFile(QWidget* parent, const QString& title,
+                                                     const std::string& startPath,
+                                                     const QString& filter) {
+  QFileDialog dialog(parent, title, QString::fromStdString(startPath), filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  if (!startPath.empty()) dialog.selectFile(QString::fromStdString(startPath));
+  // "(*.png)" in the chosen filter gives "png".
+  const auto suffixOf = [](const QString& kind) {
+    const qsizetype star = kind.indexOf(QStringLiteral("*."));
+    if (star < 0) return QString();
+    qsizetype end = star + 2;
+    while (end < kind.size() && kind[end].isLetterOrNumber()) ++end;
+    return kind.mid(star + 2, end - star - 2);
+  };
+  dialog.setDefaultSuffix(suffixOf(filter.section(QStringLiteral(";;"), 0, 0)));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&](const QString& kind) { dialog.setDefaultSuffix(suffixOf(kind)); });
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return std::nullopt;
+  return QDir::toNativeSeparators(files.front()).toStdString();
+}
+
 int QtDialogs::Exec(QDialog& dialog) { return dialog.exec(); }
 
 }  // namespace lanewright::gui

@@ -7,6 +7,7 @@
 #include "starmap/LoadEmpireDatabase.h"
 
 class QDialog;
+class QString;
 class QWidget;
 
 namespace lanewright::gui {
@@ -27,6 +28,13 @@ class Dialogs {
   virtual std::optional<std::string> ChooseExportTarget(QWidget* parent,
                                                         const std::string& startPath) = 0;
 
+  // A save dialog for a file of a kind filter names ("PNG image (*.png);;SVG image (*.svg)"),
+  // starting at startPath (empty: the current folder). A name typed without a suffix gets
+  // the chosen kind's. Nothing when cancelled.
+  virtual std::optional<std::string> ChooseSaveFile(QWidget* parent, const QString& title,
+                                                    const std::string& startPath,
+                                                    const QString& filter) = 0;
+
   // Runs dialog modally and returns its result code.
   virtual int Exec(QDialog& dialog) = 0;
 };
@@ -36,6 +44,9 @@ class QtDialogs final : public Dialogs {
   std::optional<FileChoice> ChooseEmpireFiles(QWidget* parent, const std::string& folder) override;
   std::optional<std::string> ChooseExportTarget(QWidget* parent,
                                                 const std::string& startPath) override;
+  std::optional<std::string> ChooseSaveFile(QWidget* parent, const QString& title,
+                                            const std::string& startPath,
+                                            const QString& filter) override;
   int Exec(QDialog& dialog) override;
 };
 

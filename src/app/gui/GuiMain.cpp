@@ -66,6 +66,8 @@ int RunGui(int argc, char** argv) {
     return kExitNoDisplay;
   }
   QApplication app(argc, argv);
+  // QSettings keeps the window's state under these names.
+  QApplication::setOrganizationName(QStringLiteral("Lanewright"));
   QApplication::setApplicationName(QStringLiteral("Lanewright"));
   QApplication::setApplicationVersion(QStringLiteral(LANEWRIGHT_VERSION));
   const GuiArguments arguments = ParseArguments(QApplication::arguments());

@@ -21,6 +21,8 @@ class WidgetOutputBox final : public OutputBox {
 
   // Puts the text into the widget if it changed since the last call.
   void Show();
+  // The text as the core wrote it, line ends and all bytes as they are.
+  const std::string& Text() const { return text_; }
 
  private:
   QPlainTextEdit& edit_;
