@@ -45,12 +45,6 @@ void RequireNodeReader() {
       << "the npm package mdb-reader is not installed in tools/mdb-reader; run scripts/bootstrap";
 }
 
-std::string CsvText(const std::string& s) {
-  std::string q = "\"";
-  for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return q + "\"";
-}
-
 // mdb-export prints NULL and "" alike as an empty field; dump.mjs keeps them apart.
 std::string RowsCsv(const std::vector<Row>& rows, bool quoteEmpty) {
   std::string out;
@@ -58,8 +52,11 @@ std::string RowsCsv(const std::vector<Row>& rows, bool quoteEmpty) {
     for (std::size_t i = 0; i < row.size(); ++i) {
       if (i) out += ",";
       if (const auto* n = std::get_if<I>(&row[i])) out += std::to_string(*n);
-      if (const auto* s = std::get_if<std::string>(&row[i]); s && (quoteEmpty || !s->empty()))
-        out += CsvText(*s);
+      if (const auto* s = std::get_if<std::string>(&row[i]); s && (quoteEmpty || !s->empty())) {
+        out += '"';
+        for (char c : *s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+        out += '"';
+      }
     }
     out += "\n";
   }
@@ -155,7 +152,13 @@ std::string Letters(std::size_t count, std::size_t seed, JetVersion v) {
 
 // ---- every reader on every kind of table ------------------------------------------------
 
-class ReadersTest : public ::testing::TestWithParam<JetVersion> {};
+// Each test's file, in the version it is run for.
+class ReadersTest : public ::testing::TestWithParam<JetVersion> {
+ protected:
+  const JetVersion v = GetParam();
+  TempDir dir;
+  const std::string path = dir.File("t.mdb");
+};
 
 void SetBits(const std::string& path, std::size_t at, char bits) {
   std::string bytes = ReadFile(path);
@@ -166,9 +169,6 @@ void SetBits(const std::string& path, std::size_t at, char bits) {
 // Page 1 holds the usage maps of 7 tables in Jet3 and 28 in Jet4; more go on further
 // pages. A table added later and appended to gets its map there.
 TEST_P(ReadersTest, AddsTablesOnlyToItsOwnFiles) {
-  const JetVersion v = GetParam();
-  TempDir dir;
-  const std::string path = dir.File("t.mdb");
   std::vector<JetTableSpec> tables;
   for (int i = 0; i < (v == JetVersion::Jet3 ? 9 : 29); ++i)
     tables.push_back({fmt::format("Table {}", i), {{"N", JetColumnType::LongInteger}}, {{I{i}}}});
@@ -193,9 +193,6 @@ TEST_P(ReadersTest, AddsTablesOnlyToItsOwnFiles) {
 }
 
 TEST_P(ReadersTest, BinaryValuesReadBackUnchanged) {
-  const JetVersion v = GetParam();
-  TempDir dir;
-  const std::string path = dir.File("b.mdb");
   const std::vector<Row> rows = {
       {Blob{{1, 0, 0xFF, 0x80}}, I{1}}, {Blob{}, Cell{}}, {Cell{}, I{3}}};
   JetTableSpec t{
@@ -215,9 +212,6 @@ TEST_P(ReadersTest, BinaryValuesReadBackUnchanged) {
 // One file per version holds every kind of table, so that their pages interleave: tables
 // written whole when the file is made, filled only by appends, and made half full.
 TEST_P(ReadersTest, BothReadersSeeEveryRow) {
-  const JetVersion v = GetParam();
-  TempDir dir;
-  const std::string path = dir.File("t.mdb");
   const std::vector<JetColumn> cols = {
       {"ID", JetColumnType::LongInteger}, {"Label", JetColumnType::Text, 255},
       {"Small", JetColumnType::Byte},     {"Mid", JetColumnType::Integer},
@@ -285,9 +279,6 @@ TEST_P(ReadersTest, BothReadersSeeEveryRow) {
 // A table grown past the pages an inline usage map can list: its map must turn into a list
 // of bitmap pages.
 TEST_P(ReadersTest, GrowsPastAnInlineUsageMap) {
-  const JetVersion v = GetParam();
-  TempDir dir;
-  const std::string path = dir.File("big.mdb");
   // Seven near-full Text(255) values take more than half a page in either version (Jet4:
   // plain UCS-2, since "Ā" rules out the compressed form), so every row takes a page.
   JetTableSpec big{"Big", {{"N", JetColumnType::LongInteger}}, {}};
@@ -348,9 +339,6 @@ Row RowOfSize(JetVersion v, std::size_t size) {
 // Rows that fill a page to the last byte go on it: one alone, and two together; one byte
 // more does not fit any page.
 TEST_P(ReadersTest, RowsThatFillAPageExactly) {
-  const JetVersion v = GetParam();
-  TempDir dir;
-  const std::string path = dir.File("full.mdb");
   JetTableSpec full{"Full", {{"N"}}, {}};
   for (int c = 0; c < 16; ++c)
     full.columns.push_back({fmt::format("T{}", c), JetColumnType::Text, 255});

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,14 +47,6 @@ HResult Apply(RegistryStore& store, const std::string& script, bool registering,
   return ApplyRegistryScriptText(store, script, BuildReplacementMap(modulePath), registering);
 }
 
-const std::vector<std::string> kRegisteredAppId = {
-    "[HKCR\\AppID]",
-    "[HKCR\\AppID\\Lanewright.EXE]",
-    std::string("\"AppID\"=string:\"") + kAppId + "\"",
-    std::string("[HKCR\\AppID\\") + kAppId + "]",
-    "\"\"=string:\"Lanewright\"",
-};
-
 // A store that cannot create one key, as a registry without the rights to it would.
 class FailingStore : public MemoryRegistryStore {
  public:
@@ -85,7 +76,10 @@ TEST(ApplicationScript, RegistersOnceAndRemovesOnlyItsOwnKeys) {
     for (int round = 0; round < 2; ++round) {
       ASSERT_EQ(ApplyRegistryScript(store, kApplicationScriptId, true, "/x/lanewright"), S_OK);
       if (!foreign) {
-        EXPECT_EQ(Dump(store), Registry(kRegisteredAppId));
+        EXPECT_EQ(Dump(store), Registry({"[HKCR\\AppID]", "[HKCR\\AppID\\Lanewright.EXE]",
+                                         std::string("\"AppID\"=string:\"") + kAppId + "\"",
+                                         std::string("[HKCR\\AppID\\") + kAppId + "]",
+                                         "\"\"=string:\"Lanewright\""}));
       }
     }
     EXPECT_EQ(ApplyRegistryScript(store, kApplicationScriptId, false, "/x/lanewright"), S_OK);
@@ -106,46 +100,40 @@ std::vector<std::string> Lines(std::string_view text) {
   return lines;
 }
 
-struct RemovalCase {
-  const char* name;
-  const char* before;
-  const char* script;
-  const char* after;
-};
-
-void PrintTo(const RemovalCase& c, std::ostream* os) { *os << c.name; }
-
-class Removal : public ::testing::TestWithParam<RemovalCase> {};
-
-TEST_P(Removal, LeavesExactlyTheExpectedKeys) {
-  const RemovalCase& c = GetParam();
-  MemoryRegistryStore store;
-  Load(store, Lines(c.before));
-  EXPECT_EQ(Apply(store, c.script, false), S_OK);
-  EXPECT_EQ(Dump(store), Registry(Lines(c.after)));
-  EXPECT_EQ(store.OpenHandleCount(), 0u);
+// Removing a script's keys: what was there before, the script, what is left.
+TEST(Script, RemovalLeavesExactlyTheExpectedKeys) {
+  const struct {
+    const char* name;
+    const char* before;
+    const char* script;
+    const char* after;
+  } cases[] = {
+      {"foreign subkey keeps its parent", "[HKCR\\A] [HKCR\\A\\Mine] [HKCR\\A\\Theirs]",
+       "HKCR { A { Mine } }", "[HKCR\\A] [HKCR\\A\\Theirs]"},
+      {"missing key without block leaves the rest of its block", "[HKCR\\P] [HKCR\\P\\Later]",
+       "HKCR { P { Missing Later } }", "[HKCR\\P] [HKCR\\P\\Later]"},
+      {"missing key with block affects only that block", "[HKCR\\P] [HKCR\\P\\Later]",
+       "HKCR { NoRemove P { Missing { Inner } Later } }", "[HKCR\\P]"},
+      {"key with only a default value is deleted", "[HKCR\\K] \"\"=string:\"x\"",
+       "HKCR { K = s 'ignored' { Never } }", ""},
+      {"named value is deleted with its key", "[HKCR\\K] \"V\"=dword:1 \"Other\"=dword:2",
+       "HKCR { K { val V = d 1 } }", ""},
+      {"NoRemove keeps the key but not the value", "[HKCR\\K] \"V\"=dword:1 \"W\"=dword:2",
+       "HKCR { NoRemove K { val V = d 1 } }", "[HKCR\\K] \"W\"=dword:2"},
+      {"NoRemove protects the later entries of its block", "[HKCR\\A] [HKCR\\B] [HKCR\\C]",
+       "HKCR { A NoRemove B C }", "[HKCR\\B] [HKCR\\C]"},
+      {"ForceRemove and Delete name keys like any entry", "[HKCR\\F] [HKCR\\G]",
+       "HKCR { ForceRemove F Delete G = s 'x' }", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryRegistryStore store;
+    Load(store, Lines(c.before));
+    EXPECT_EQ(Apply(store, c.script, false), S_OK);
+    EXPECT_EQ(Dump(store), Registry(Lines(c.after)));
+    EXPECT_EQ(store.OpenHandleCount(), 0u);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Script, Removal,
-    ::testing::Values(
-        RemovalCase{"ForeignSubkeyKeepsItsParent", "[HKCR\\A] [HKCR\\A\\Mine] [HKCR\\A\\Theirs]",
-                    "HKCR { A { Mine } }", "[HKCR\\A] [HKCR\\A\\Theirs]"},
-        RemovalCase{"MissingKeyWithoutBlockLeavesTheRestOfItsBlock", "[HKCR\\P] [HKCR\\P\\Later]",
-                    "HKCR { P { Missing Later } }", "[HKCR\\P] [HKCR\\P\\Later]"},
-        RemovalCase{"MissingKeyWithBlockAffectsOnlyThatBlock", "[HKCR\\P] [HKCR\\P\\Later]",
-                    "HKCR { NoRemove P { Missing { Inner } Later } }", "[HKCR\\P]"},
-        RemovalCase{"KeyWithOnlyADefaultValueIsDeleted", "[HKCR\\K] \"\"=string:\"x\"",
-                    "HKCR { K = s 'ignored' { Never } }", ""},
-        RemovalCase{"NamedValueIsDeletedWithItsKey", "[HKCR\\K] \"V\"=dword:1 \"Other\"=dword:2",
-                    "HKCR { K { val V = d 1 } }", ""},
-        RemovalCase{"NoRemoveKeepsTheKeyButNotTheValue", "[HKCR\\K] \"V\"=dword:1 \"W\"=dword:2",
-                    "HKCR { NoRemove K { val V = d 1 } }", "[HKCR\\K] \"W\"=dword:2"},
-        RemovalCase{"NoRemoveProtectsTheLaterEntriesOfItsBlock", "[HKCR\\A] [HKCR\\B] [HKCR\\C]",
-                    "HKCR { A NoRemove B C }", "[HKCR\\B] [HKCR\\C]"},
-        RemovalCase{"ForceRemoveAndDeleteNameKeysLikeAnyEntry", "[HKCR\\F] [HKCR\\G]",
-                    "HKCR { ForceRemove F Delete G = s 'x' }", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Script, RegistrationSemantics) {
   MemoryRegistryStore store;
@@ -167,64 +155,52 @@ TEST(Script, RegistrationSemantics) {
                                    "\"Num\"=dword:4294967295", "\"Str\"=string:\"a b'c\""}));
 }
 
-struct ErrorCase {
-  const char* name;
-  std::string script;
-  HResult expected;
-};
-
-void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
-
-class ScriptError : public ::testing::TestWithParam<ErrorCase> {};
-
 // Every error in registration leaves the store as it was: the failed block is removed again.
-TEST_P(ScriptError, GivesItsCodeAndLeavesNothingBehind) {
-  const ErrorCase& c = GetParam();
-  MemoryRegistryStore store;
-  EXPECT_EQ(Apply(store, c.script, true), c.expected);
-  if (c.expected != S_OK) {
-    EXPECT_EQ(Dump(store), Registry({}));
+TEST(Script, ErrorsGiveTheirCodeAndLeaveNothingBehind) {
+  const struct {
+    const char* name;
+    std::string script;
+    HResult expected;
+  } cases[] = {
+      {"UnknownRootKey", "HKXX { A }", DISP_E_EXCEPTION},
+      {"MissingBrace", "HKCR A }", DISP_E_EXCEPTION},
+      {"MissingEquals", "HKCR { A { val V s 'x' } }", DISP_E_EXCEPTION},
+      {"UnexpectedEnd", "HKCR { A { B", DISP_E_EXCEPTION},
+      {"UnterminatedQuote", "HKCR { A 'B }", DISP_E_EXCEPTION},
+      {"TokenOver4094", "HKCR { A " + std::string(4095, 'k') + " }", DISP_E_EXCEPTION},
+      {"LimitsAreInclusive",
+       "HKCR { A { val " + std::string(259, 'v') + " = s '" + std::string(4094, 'x') + "' } }",
+       S_OK},
+      {"ValueNameOver259", "HKCR { A { val " + std::string(260, 'v') + " = s x } }",
+       DISP_E_EXCEPTION},
+      {"BackslashInKeyName", "HKCR { A { B\\C } }", DISP_E_EXCEPTION},
+      {"UnknownValueType", "HKCR { A = q 'x' }", DISP_E_EXCEPTION},
+      {"NumberNotDecimal", "HKCR { A = d '12x' }", DISP_E_EXCEPTION},
+      {"NumberTooLarge", "HKCR { A = d 4294967296 }", DISP_E_EXCEPTION},
+      {"NumberWithSign", "HKCR { A = d '-1' }", DISP_E_EXCEPTION},
+      {"OddBinary", "HKCR { A = b 'abc' }", E_FAIL},
+      {"ReplacementName32", "HKCR { A = s '%" + std::string(32, 'n') + "%' }", E_FAIL},
+      {"UnknownReplacement", "HKCR { A = s '%" + std::string(31, 'n') + "%' }", DISP_E_EXCEPTION},
+      {"UnclosedPercent", "HKCR { A = s '%MODULE' }", DISP_E_EXCEPTION},
+      {"KeyTheStoreRefuses", "HKCR { A { " + std::string(256, 'n') + " } }", DISP_E_EXCEPTION},
+      {"NestingBeyondTheRegistry",
+       [] {
+         std::string s = "HKCR {";
+         for (int i = 0; i < 600; ++i) s += " k {";
+         return s;
+       }(),
+       DISP_E_EXCEPTION},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryRegistryStore store;
+    EXPECT_EQ(Apply(store, c.script, true), c.expected);
+    if (c.expected != S_OK) {
+      EXPECT_EQ(Dump(store), Registry({}));
+    }
+    EXPECT_EQ(store.OpenHandleCount(), 0u);
   }
-  EXPECT_EQ(store.OpenHandleCount(), 0u);
 }
-
-const std::string kLong(4095, 'k');
-
-INSTANTIATE_TEST_SUITE_P(
-    Script, ScriptError,
-    ::testing::Values(
-        ErrorCase{"UnknownRootKey", "HKXX { A }", DISP_E_EXCEPTION},
-        ErrorCase{"MissingBrace", "HKCR A }", DISP_E_EXCEPTION},
-        ErrorCase{"MissingEquals", "HKCR { A { val V s 'x' } }", DISP_E_EXCEPTION},
-        ErrorCase{"UnexpectedEnd", "HKCR { A { B", DISP_E_EXCEPTION},
-        ErrorCase{"UnterminatedQuote", "HKCR { A 'B }", DISP_E_EXCEPTION},
-        ErrorCase{"TokenOver4094", "HKCR { A " + kLong + " }", DISP_E_EXCEPTION},
-        ErrorCase{
-            "LimitsAreInclusive",
-            "HKCR { A { val " + std::string(259, 'v') + " = s '" + std::string(4094, 'x') + "' } }",
-            S_OK},
-        ErrorCase{"ValueNameOver259", "HKCR { A { val " + std::string(260, 'v') + " = s x } }",
-                  DISP_E_EXCEPTION},
-        ErrorCase{"BackslashInKeyName", "HKCR { A { B\\C } }", DISP_E_EXCEPTION},
-        ErrorCase{"UnknownValueType", "HKCR { A = q 'x' }", DISP_E_EXCEPTION},
-        ErrorCase{"NumberNotDecimal", "HKCR { A = d '12x' }", DISP_E_EXCEPTION},
-        ErrorCase{"NumberTooLarge", "HKCR { A = d 4294967296 }", DISP_E_EXCEPTION},
-        ErrorCase{"NumberWithSign", "HKCR { A = d '-1' }", DISP_E_EXCEPTION},
-        ErrorCase{"OddBinary", "HKCR { A = b 'abc' }", E_FAIL},
-        ErrorCase{"ReplacementName32", "HKCR { A = s '%" + std::string(32, 'n') + "%' }", E_FAIL},
-        ErrorCase{"UnknownReplacement", "HKCR { A = s '%" + std::string(31, 'n') + "%' }",
-                  DISP_E_EXCEPTION},
-        ErrorCase{"UnclosedPercent", "HKCR { A = s '%MODULE' }", DISP_E_EXCEPTION},
-        ErrorCase{"KeyTheStoreRefuses", "HKCR { A { " + std::string(256, 'n') + " } }",
-                  DISP_E_EXCEPTION},
-        ErrorCase{"NestingBeyondTheRegistry",
-                  [] {
-                    std::string s = "HKCR {";
-                    for (int i = 0; i < 600; ++i) s += " k {";
-                    return s;
-                  }(),
-                  DISP_E_EXCEPTION}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Script, FailedRegistrationRemovesItsRootBlockAgain) {
   FailingStore store("Broken");

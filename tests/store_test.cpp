@@ -236,12 +236,8 @@ void RunSql(const std::string& path, const std::string& sql) {
 // Every row as its cells joined by '/', then how the reading ended.
 std::string Read(const std::string& path, const std::string& table) {
   StoreError err;
-  auto reader = OpenTable(path, table, err);
-  if (!reader) return err.code == DB_E_NOTABLE ? "no table" : err.reason;
   std::string out;
-  Row row;
-  HResult hr;
-  while ((hr = reader->Next(row)) == S_OK) {
+  for (const Row& row : testing::ReadAllRows(path, table, err)) {
     for (std::size_t i = 0; i < row.size(); ++i) {
       out += i ? "/" : "";
       if (const auto* n = std::get_if<std::int64_t>(&row[i])) out += std::to_string(*n);
@@ -249,7 +245,7 @@ std::string Read(const std::string& path, const std::string& table) {
     }
     out += " ";
   }
-  return out + (hr == DB_S_ENDOFROWSET ? "end" : reader->error().reason);
+  return out + (err.code == DB_E_NOTABLE ? "no table" : err.Failed() ? err.reason : "end");
 }
 
 TEST(SqliteTableTest, TablesAreReadInRowidOrderWhateverTheirShape) {

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <filesystem>
 #include <stdexcept>
 
@@ -75,14 +76,12 @@ void WriteJetTable(store::JetVersion version, const std::string& path, const std
                    const std::vector<FixtureColumn>& columns, const std::vector<store::Row>& rows) {
   store::JetTableSpec definition{table, {}, rows};
   for (const auto& c : columns) {
-    if (c.type == "INTEGER")
-      definition.columns.push_back({c.name, store::JetColumnType::LongInteger});
-    else if (c.type == "TEXT")
-      definition.columns.push_back({c.name, store::JetColumnType::Text, 255});
-    else if (c.type == "BLOB")
-      definition.columns.push_back({c.name, store::JetColumnType::Binary, 255});
-    else
-      throw std::runtime_error("Jet fixtures have no column type " + c.type);
+    const auto type = c.type == "INTEGER" ? store::JetColumnType::LongInteger
+                      : c.type == "TEXT"  ? store::JetColumnType::Text
+                      : c.type == "BLOB"
+                          ? store::JetColumnType::Binary
+                          : throw std::runtime_error("Jet fixtures have no column type " + c.type);
+    definition.columns.push_back({c.name, type, 255});
   }
   const store::StoreError err = std::filesystem::exists(path)
                                     ? store::AddJetTable(path, definition)
@@ -93,15 +92,7 @@ void WriteJetTable(store::JetVersion version, const std::string& path, const std
 }  // namespace
 
 const char* FormatName(FixtureFormat format) {
-  switch (format) {
-    case FixtureFormat::Sqlite:
-      return "Sqlite";
-    case FixtureFormat::Jet4:
-      return "Jet4";
-    case FixtureFormat::Jet3:
-      return "Jet3";
-  }
-  return "?";
+  return std::array{"Sqlite", "Jet4", "Jet3"}[static_cast<std::size_t>(format)];
 }
 
 void PrintTo(FixtureFormat format, std::ostream* out) { *out << FormatName(format); }
@@ -112,27 +103,17 @@ std::vector<FixtureFormat> AllFixtureFormats() {
 
 void WriteTable(FixtureFormat format, const std::string& path, const std::string& table,
                 const std::vector<FixtureColumn>& columns, const std::vector<store::Row>& rows) {
-  switch (format) {
-    case FixtureFormat::Sqlite:
-      WriteSqliteTable(path, table, columns, rows);
-      return;
-    case FixtureFormat::Jet4:
-      WriteJetTable(store::JetVersion::Jet4, path, table, columns, rows);
-      return;
-    case FixtureFormat::Jet3:
-      WriteJetTable(store::JetVersion::Jet3, path, table, columns, rows);
-      return;
-  }
+  if (format == FixtureFormat::Sqlite) return WriteSqliteTable(path, table, columns, rows);
+  WriteJetTable(format == FixtureFormat::Jet4 ? store::JetVersion::Jet4 : store::JetVersion::Jet3,
+                path, table, columns, rows);
 }
 
 void WriteEmpireFile(FixtureFormat format, const std::string& path,
                      const std::vector<EmpireRow>& rows) {
   std::vector<store::Row> cells;
-  cells.reserve(rows.size());
-  for (const auto& r : rows) {
+  for (const auto& r : rows)
     cells.push_back({std::int64_t{r.column1}, std::int64_t{r.empire}, r.system, r.destination,
                      std::int64_t{r.warpPointId}});
-  }
   WriteTable(format, path, "Warp Points",
              {{"Index", "INTEGER"},
               {"Empire", "INTEGER"},
