@@ -54,7 +54,13 @@ void LimitChild(pid_t pid) {
     core.rlim_cur = 0;
     ::prlimit(pid, RLIMIT_CORE, &core, nullptr);
   }
-#if !defined(__SANITIZE_ADDRESS__)
+// GCC names AddressSanitizer with a macro, clang only through __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LANEWRIGHT_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(LANEWRIGHT_ADDRESS_SANITIZER)
   // The sanitizers reserve terabytes of address space up front; a limit would break them.
   // Elsewhere, cap new allocations at 2 GiB above what the program maps at its start.
   FileDescriptor statm(::open(fmt::format("/proc/{}/statm", pid).c_str(), O_RDONLY | O_CLOEXEC));
