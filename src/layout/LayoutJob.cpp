@@ -20,25 +20,11 @@ namespace {
 
 constexpr char kProgramName[] = "lanewright-layout";
 
-std::string SelfPath() {
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  return n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
-}
-
-// The layout program sits beside the running executable once installed; in a build tree
-// it is where this build put it.
-std::string FindLayoutProgram() {
-  const std::string self = SelfPath();
-  if (const auto slash = self.rfind('/'); slash != std::string::npos) {
-    const std::string beside = self.substr(0, slash + 1) + kProgramName;
-    if (::access(beside.c_str(), X_OK) == 0) return beside;
-  }
 #ifdef LANEWRIGHT_LAYOUT_PROGRAM_PATH
-  if (::access(LANEWRIGHT_LAYOUT_PROGRAM_PATH, X_OK) == 0) return LANEWRIGHT_LAYOUT_PROGRAM_PATH;
+constexpr const char* kBuiltProgram = LANEWRIGHT_LAYOUT_PROGRAM_PATH;
+#else
+constexpr const char* kBuiltProgram = nullptr;
 #endif
-  return {};
-}
 
 // The only place that starts the child.
 std::unique_ptr<store::IsolatedProcess> StartLayoutProcess(std::vector<std::string> args,
@@ -48,17 +34,6 @@ std::unique_ptr<store::IsolatedProcess> StartLayoutProcess(std::vector<std::stri
   // silence of this length means it hangs while sending.
   limits.idleTimeoutMs = 2000;
   return store::IsolatedProcess::Spawn(args, limits, failure);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 void CloseFd(int& fd) {
@@ -115,9 +90,11 @@ void LayoutJob::Begin() {
     }
   }
 
-  const std::string program = options_.program.empty() ? FindLayoutProgram() : options_.program;
+  const std::string program = options_.program.empty()
+                                  ? store::FindHelperProgram(kProgramName, kBuiltProgram)
+                                  : options_.program;
   if (program.empty()) {
-    Fail(fmt::format("the program {} is missing beside {}", kProgramName, SelfPath()));
+    Fail(fmt::format("the program {} is missing beside {}", kProgramName, store::SelfPath()));
     return;
   }
   // The request goes to the child through an anonymous file and the progress comes back
@@ -125,7 +102,7 @@ void LayoutJob::Begin() {
   // descriptor of ours but its channel.
   requestFd_ = ::memfd_create("lanewright-layout-request", MFD_CLOEXEC);
   int progress[2] = {-1, -1};
-  if (requestFd_ < 0 || !WriteAll(requestFd_, requestBytes_) ||
+  if (requestFd_ < 0 || store::WriteAll(requestFd_, requestBytes_) != 0 ||
       ::pipe2(progress, O_CLOEXEC | O_NONBLOCK) != 0) {
     Fail(fmt::format("cannot prepare the layout: {}", std::strerror(errno)));
     return;

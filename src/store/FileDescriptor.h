@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 #include <utility>
 
 namespace lanewright::store {
@@ -39,5 +40,19 @@ class FileDescriptor {
  private:
   int fd_ = -1;
 };
+
+// Writes all of bytes, going on after interrupted or partial writes. Returns 0 or the
+// errno of the failure.
+inline int WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
 
 }  // namespace lanewright::store

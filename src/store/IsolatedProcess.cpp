@@ -105,6 +105,23 @@ std::string DescribeStatus(int status) {
 
 }  // namespace
 
+std::string SelfPath() {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  return n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string FindHelperProgram(std::string_view name, const char* builtPath) {
+  const std::string self = SelfPath();
+  if (const auto slash = self.rfind('/'); slash != std::string::npos) {
+    std::string beside = self.substr(0, slash + 1);
+    beside += name;
+    if (::access(beside.c_str(), X_OK) == 0) return beside;
+  }
+  if (builtPath != nullptr && ::access(builtPath, X_OK) == 0) return builtPath;
+  return {};
+}
+
 bool ChildChannel::Send(std::uint8_t tag, std::string_view payload) {
   if (broken_) return false;
   const auto n = static_cast<std::uint32_t>(payload.size());

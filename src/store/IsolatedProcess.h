@@ -12,6 +12,13 @@
 
 namespace lanewright::store {
 
+// The running executable's path; empty when it cannot be known.
+std::string SelfPath();
+
+// A helper program: beside the running executable once installed, else where this build
+// put it (builtPath, may be null). Empty when neither is there and executable.
+std::string FindHelperProgram(std::string_view name, const char* builtPath);
+
 // Third-party readers of untrusted files (libmdb) may print to the terminal, crash, loop or
 // allocate without bound on a damaged file. Such work runs in a child process that talks to
 // us only through a pipe of framed messages (fd 3 in the child); whatever the child does,

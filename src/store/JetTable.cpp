@@ -154,25 +154,11 @@ bool DecodeColumns(const std::string& payload, std::vector<ColumnInfo>& columns)
   return in.AtEnd();
 }
 
-std::string SelfPath() {
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  return n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
-}
-
-// The reader program sits beside the running executable once installed; in a build tree
-// it is where this build put it.
-std::string FindReaderProgram() {
-  const std::string self = SelfPath();
-  if (const auto slash = self.rfind('/'); slash != std::string::npos) {
-    const std::string beside = self.substr(0, slash + 1) + "lanewright-jet-reader";
-    if (::access(beside.c_str(), X_OK) == 0) return beside;
-  }
 #ifdef LANEWRIGHT_JET_READER_PATH
-  if (::access(LANEWRIGHT_JET_READER_PATH, X_OK) == 0) return LANEWRIGHT_JET_READER_PATH;
+constexpr const char* kBuiltReader = LANEWRIGHT_JET_READER_PATH;
+#else
+constexpr const char* kBuiltReader = nullptr;
 #endif
-  return {};
-}
 
 // Checks what can be checked without libmdb, so that plainly wrong files get a precise
 // reason and no child process.
@@ -215,7 +201,7 @@ std::unique_ptr<TableReader> OpenJetTable(const std::string& path, const std::st
 std::unique_ptr<TableReader> OpenJetTable(const std::string& path, const std::string& table,
                                           StoreError& err, const IsolationLimits& limits) {
   if (!CheckHeader(path, err)) return nullptr;
-  const std::string program = FindReaderProgram();
+  const std::string program = FindHelperProgram("lanewright-jet-reader", kBuiltReader);
   if (program.empty()) {
     err = {E_FAIL, fmt::format("{}: Jet files cannot be read: the program lanewright-jet-reader "
                                "is missing beside {}",

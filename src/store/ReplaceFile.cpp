@@ -25,18 +25,6 @@ constexpr std::string_view kCopyEnd = ".tmp";
 
 ReplaceFileResult Fail(Status status, std::string reason) { return {status, std::move(reason)}; }
 
-int WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
-
 // Writing into a pipe whose reader has gone raises SIGPIPE, which would end the whole
 // program; here it is an error like any other (EPIPE).
 int WriteAllWithoutSigpipe(int fd, std::string_view bytes) {
