@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -33,19 +34,10 @@ MapGraph SmallGalaxy() {
   MapGraph g;
   for (const char* name :
        {"Alpha", "Beta", "Gamma Prime", "Delta", "Epsilon", "Zeta", "Eta", "Theta Major", "Lonely"})
-    g.nodes.push_back({name, NodeKind::System});
-  g.nodes.push_back({"X17", NodeKind::Stub});
-  g.nodes.push_back({"X18", NodeKind::Stub});
+    g.nodes.push_back({name});
+  g.nodes.insert(g.nodes.end(), {{"X17", NodeKind::Stub}, {"X18", NodeKind::Stub}});
   for (std::uint32_t i = 0; i < 8; ++i) g.edges.push_back({i, (i + 1) % 8});
   g.edges.insert(g.edges.end(), {{0, 4}, {2, 6}, {1, 0}, {0, 1}, {3, 3}, {5, 9}, {5, 10}});
-  return g;
-}
-
-// count systems and no warp points: the engine goes by the node count alone.
-MapGraph Systems(std::size_t count) {
-  MapGraph g;
-  for (std::size_t i = 0; i < count; ++i)
-    g.nodes.push_back({"Star " + std::to_string(i), NodeKind::System});
   return g;
 }
 
@@ -129,11 +121,15 @@ TEST_F(LayoutTest, EveryNodeGetsItsOwnPlaceAndLabelsDoNotOverlap) {
   ExpectSamePlaces(LayOut(graph, std::nullopt), layout);
 }
 
+// Systems without warp points: the engine goes by the node count alone.
 TEST_F(LayoutTest, EngineFollowsTheSizeOfTheMap) {
   for (const auto& [nodes, engine] : {std::pair<std::size_t, const char*>{3, "neato"},
                                       {kSfdpFromNodes - 1, "neato"},
-                                      {kSfdpFromNodes, "sfdp"}})
-    EXPECT_EQ(LayoutJob::Start(Systems(nodes), std::nullopt)->engine(), engine) << nodes;
+                                      {kSfdpFromNodes, "sfdp"}}) {
+    MapGraph g;
+    for (std::size_t i = 0; i < nodes; ++i) g.nodes.push_back({"Star " + std::to_string(i)});
+    EXPECT_EQ(LayoutJob::Start(g, std::nullopt)->engine(), engine) << nodes;
+  }
 }
 
 TEST_F(LayoutTest, CacheIsUsedWhileTheFilesStayTheSameAndRenewedWhenOneChanges) {
@@ -162,17 +158,14 @@ TEST_F(LayoutTest, CacheIsUsedWhileTheFilesStayTheSameAndRenewedWhenOneChanges) 
   EXPECT_NE(ReadFile(CacheFile()), before);
   EXPECT_EQ(CacheEntries().size(), 1u);
 
-  MapGraph renamed = graph;
-  renamed.nodes[2].name = "Gamma Primo";  // the same length, so the same box
-  EXPECT_FALSE(LayOut(renamed, Key()).fromCache);
-  MapGraph rewired = renamed;
-  rewired.edges.push_back({1, 5});
-  EXPECT_FALSE(LayOut(rewired, Key()).fromCache);
+  MapGraph changed = graph;
+  changed.nodes[2].name = "Gamma Primo";  // the same length, so the same box
+  EXPECT_FALSE(LayOut(changed, Key()).fromCache);
+  changed.edges.push_back({1, 5});
+  EXPECT_FALSE(LayOut(changed, Key()).fromCache);
   // Direction, repetition and loops do not change where nodes go.
-  MapGraph same = rewired;
-  same.edges.push_back({5, 1});
-  same.edges.push_back({7, 7});
-  EXPECT_TRUE(LayOut(same, Key()).fromCache);
+  changed.edges.insert(changed.edges.end(), {{5, 1}, {7, 7}});
+  EXPECT_TRUE(LayOut(changed, Key()).fromCache);
 
   // Another set of files has a cache file of its own.
   files_.pop_back();
@@ -181,19 +174,17 @@ TEST_F(LayoutTest, CacheIsUsedWhileTheFilesStayTheSameAndRenewedWhenOneChanges) 
 }
 
 TEST_F(LayoutTest, CacheFolderFollowsTheEnvironment) {
-  struct Case {
-    const char* xdg;  // null: unset
-    const char* home;
-    const char* folder;
-  };
   const char* home = std::getenv("HOME");
   const std::string savedHome = home ? home : "";
-  for (const Case& c :
-       {Case{"/x/cache", "/h", "/x/cache/lanewright"}, Case{nullptr, "/h", "/h/.cache/lanewright"},
-        Case{"relative/cache", "/h", "/h/.cache/lanewright"}, Case{nullptr, nullptr, ""}}) {
-    c.xdg ? ::setenv("XDG_CACHE_HOME", c.xdg, 1) : ::unsetenv("XDG_CACHE_HOME");
-    c.home ? ::setenv("HOME", c.home, 1) : ::unsetenv("HOME");
-    EXPECT_EQ(layout::CacheFolder(), c.folder) << (c.xdg ? c.xdg : "unset");
+  // XDG_CACHE_HOME, HOME (null: unset) and the folder they give.
+  for (const auto& [xdg, h, folder] :
+       {std::array<const char*, 3>{"/x/cache", "/h", "/x/cache/lanewright"},
+        {nullptr, "/h", "/h/.cache/lanewright"},
+        {"relative/cache", "/h", "/h/.cache/lanewright"},
+        {nullptr, nullptr, ""}}) {
+    xdg ? ::setenv("XDG_CACHE_HOME", xdg, 1) : ::unsetenv("XDG_CACHE_HOME");
+    h ? ::setenv("HOME", h, 1) : ::unsetenv("HOME");
+    EXPECT_EQ(layout::CacheFolder(), folder) << (xdg ? xdg : "unset");
   }
   home ? ::setenv("HOME", savedHome.c_str(), 1) : ::unsetenv("HOME");
 }
@@ -216,8 +207,7 @@ TEST_F(LayoutTest, DamagedOrForeignCacheFileIsIgnoredAndReplaced) {
       {"a byte changed in a name", flipped(good.find("Beta"))},
       {"a byte changed in a position", flipped(good.size() - 20)},
       {"a byte changed in the checksum", flipped(good.size() - 1)},
-      {"trailing bytes", good + "x"},
-  };
+      {"trailing bytes", good + "x"}};
   for (const auto& [what, bytes] : damages) {
     SCOPED_TRACE(what);
     WriteFile(CacheFile(), bytes);
@@ -234,10 +224,9 @@ TEST_F(LayoutTest, DamagedOrForeignCacheFileIsIgnoredAndReplaced) {
 }
 
 TEST_F(LayoutTest, CancelEndsTheChildAtOnceAndCachesNothing) {
-  LayoutOptions options;
-  options.program = FakeProgram(R"(echo $$ > ")" + dir_.File("pid") +
-                                R"("; exec 4>"$2"; printf L >&4; exec sleep 60)");
-  auto job = LayoutJob::Start(SmallGalaxy(), Key(), options);
+  const std::string program = FakeProgram(R"(echo $$ > ")" + dir_.File("pid") +
+                                          R"("; exec 4>"$2"; printf L >&4; exec sleep 60)");
+  auto job = LayoutJob::Start(SmallGalaxy(), Key(), {.program = program});
   while (job->Poll() == State::Running && job->phase() == LayoutJob::Phase::Starting) {
     ASSERT_LT(job->ElapsedSeconds(), 10);
     ::usleep(1000);
@@ -277,11 +266,8 @@ TEST_F(LayoutTest, BrokenLayoutsFailCleanlyAndCacheNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    LayoutOptions options;
+    LayoutOptions options{.engine = c.engine, .startTimeoutMs = 300, .timeLimitMs = 600};
     if (!c.script.empty()) options.program = FakeProgram(c.script);
-    options.engine = c.engine;
-    options.startTimeoutMs = 300;
-    options.timeLimitMs = 600;
     MapGraph graph = SmallGalaxy();
     if (c.edgeToNowhere) graph.edges.push_back({0, static_cast<std::uint32_t>(graph.nodes.size())});
     auto job = LayoutJob::Start(graph, Key(), options);
@@ -315,10 +301,9 @@ TEST(MapGraphOfTest, FollowsTheNetworkAndMakesStubsOfUnexploredNames) {
   ASSERT_EQ(graph.edges.size(), network.Links().size());
   for (std::uint32_t i = 0; i < graph.nodes.size(); ++i)
     EXPECT_EQ(graph.nodes[i].name, network.Name(i));
-  for (std::size_t i = 0; i < graph.edges.size(); ++i) {
-    EXPECT_EQ(graph.edges[i].from, network.Links()[i].system);
-    EXPECT_EQ(graph.edges[i].to, network.Links()[i].destination);
-  }
+  for (std::size_t i = 0; i < graph.edges.size(); ++i)
+    EXPECT_EQ(std::pair(graph.edges[i].from, graph.edges[i].to),
+              std::pair(network.Links()[i].system, network.Links()[i].destination));
   const std::pair<const char*, NodeKind> kinds[] = {
       {"Alpha", NodeKind::System},   {"Beta", NodeKind::System}, {"Gamma", NodeKind::System},
       {"DeadEnd", NodeKind::System}, {"XQ", NodeKind::Stub},     {"XZ", NodeKind::Stub}};
