@@ -529,7 +529,10 @@ class GuiTest : public QObject {
       const std::string path = dir_->File("fake-layout");
       testing::WriteFile(path, "#!/bin/sh\n" + script + "\n");
       std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-      window_->map()->SetLayoutOptions({.program = path, .startTimeoutMs = 300});
+      layout::LayoutOptions options;
+      options.program = path;
+      options.startTimeoutMs = 300;
+      window_->map()->SetLayoutOptions(options);
     };
     program(R"(exec 4>"$2"; printf L >&4; exec sleep 60)");
     OpenWindow();

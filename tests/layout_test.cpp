@@ -224,9 +224,10 @@ TEST_F(LayoutTest, DamagedOrForeignCacheFileIsIgnoredAndReplaced) {
 }
 
 TEST_F(LayoutTest, CancelEndsTheChildAtOnceAndCachesNothing) {
-  const std::string program = FakeProgram(R"(echo $$ > ")" + dir_.File("pid") +
-                                          R"("; exec 4>"$2"; printf L >&4; exec sleep 60)");
-  auto job = LayoutJob::Start(SmallGalaxy(), Key(), {.program = program});
+  LayoutOptions options;
+  options.program = FakeProgram(R"(echo $$ > ")" + dir_.File("pid") +
+                                R"("; exec 4>"$2"; printf L >&4; exec sleep 60)");
+  auto job = LayoutJob::Start(SmallGalaxy(), Key(), options);
   while (job->Poll() == State::Running && job->phase() == LayoutJob::Phase::Starting) {
     ASSERT_LT(job->ElapsedSeconds(), 10);
     ::usleep(1000);
@@ -266,8 +267,11 @@ TEST_F(LayoutTest, BrokenLayoutsFailCleanlyAndCacheNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    LayoutOptions options{.engine = c.engine, .startTimeoutMs = 300, .timeLimitMs = 600};
+    LayoutOptions options;
     if (!c.script.empty()) options.program = FakeProgram(c.script);
+    options.engine = c.engine;
+    options.startTimeoutMs = 300;
+    options.timeLimitMs = 600;
     MapGraph graph = SmallGalaxy();
     if (c.edgeToNowhere) graph.edges.push_back({0, static_cast<std::uint32_t>(graph.nodes.size())});
     auto job = LayoutJob::Start(graph, Key(), options);
