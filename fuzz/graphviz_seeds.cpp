@@ -25,11 +25,7 @@ std::string Encode(const SeedMap& map) {
   }
   std::vector<int> back = {map.yellowCircles ? 1 : 0, static_cast<int>(map.names.size()) - 1,
                            map.start, static_cast<int>(map.links.size())};
-  for (const auto& link : map.links) {
-    back.push_back(link[0]);
-    back.push_back(link[1]);
-    back.push_back(link[2]);
-  }
+  for (const auto& link : map.links) back.insert(back.end(), link.begin(), link.end());
   for (auto it = back.rbegin(); it != back.rend(); ++it) front += static_cast<char>(*it);
   return front;
 }

@@ -31,13 +31,6 @@ int main(int argc, char** argv) {
   folder.Write("escapes", WriteRegistryText(odd));
 
   folder.Write("edited",
-               "lanewright-registry 1\r\n"
-               "# entered by hand\r\n"
-               "\r\n"
-               "[HKCU]\r\n"
-               "\"x\"=dword:0\r\n"
-               "[HKCU\\Software]\r\n"
-               "[hkcu\\Software\\A%25B%2a]\r\n"
-               "\"\"=binary:\r\n"
-               "end\r\n");
+               "lanewright-registry 1\r\n# entered by hand\r\n\r\n[HKCU]\r\n\"x\"=dword:0\r\n"
+               "[HKCU\\Software]\r\n[hkcu\\Software\\A%25B%2a]\r\n\"\"=binary:\r\nend\r\n");
 }

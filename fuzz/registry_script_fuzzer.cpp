@@ -26,13 +26,10 @@ const ReplacementMap& Replacements() {
   return map;
 }
 
-[[noreturn]] void Fail(const char* what, HResult hr) {
+void Require(bool ok, const char* what, HResult hr = S_OK) {
+  if (ok) return;
   std::fprintf(stderr, "registry script: %s (hr=0x%08X)\n", what, static_cast<unsigned>(hr));
   std::abort();
-}
-
-void Require(bool ok, const char* what, HResult hr = S_OK) {
-  if (!ok) Fail(what, hr);
 }
 
 // Runs the script and checks what every run must leave behind.

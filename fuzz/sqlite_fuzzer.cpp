@@ -56,15 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const char* suffix : {"-journal", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
   Require(lanewright::fuzz::WriteBytes(path, image), "cannot write the temporary file");
 
-  if (!ReadAll(path, "Warp Points",
-               {{Kind::Int32}, {Kind::Int32}, {Kind::Text, 50}, {Kind::Text, 50}, {Kind::Int32}})) {
-    ReadAll(path, "Orders",
-            {{Kind::Int32},
-             {Kind::Text, 50},
-             {Kind::Int32},
-             {Kind::Text, 50, true},
-             {Kind::Text, 50, true}});
-    ReadAll(path, "Fleets", {{Kind::Int32}, {Kind::Int32}, {Kind::Text, 50, true}});
+  // A number, a text, and a text that may be NULL.
+  const store::Binding n{Kind::Int32}, t{Kind::Text, 50}, t0{Kind::Text, 50, true};
+  if (!ReadAll(path, "Warp Points", {n, n, t, t, n})) {
+    ReadAll(path, "Orders", {n, t, n, t0, t0});
+    ReadAll(path, "Fleets", {n, n, t0});
   }
   return 0;
 }

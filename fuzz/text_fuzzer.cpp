@@ -59,24 +59,16 @@ bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 bool IsUtf8(std::string_view s, std::size_t maxLength) {
   for (std::size_t i = 0; i < s.size();) {
     const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-    if (b < 0x80) {
-      length = 1;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      length = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      length = 3;
-      if (b == 0xE0) low = 0xA0;
-      if (b == 0xED) high = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      length = 4;
-      if (b == 0xF0) low = 0x90;
-      if (b == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (length > maxLength || i + length > s.size()) return false;
+    const std::size_t length = b < 0x80   ? 1
+                               : b < 0xC2 ? 0
+                               : b < 0xE0 ? 2
+                               : b < 0xF0 ? 3
+                               : b < 0xF5 ? 4
+                                          : 0;
+    // The allowed range of the second byte.
+    const unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+    if (length == 0 || length > maxLength || i + length > s.size()) return false;
     for (std::size_t k = 1; k < length; ++k) {
       const auto c = static_cast<unsigned char>(s[i + k]);
       if (k == 1 ? (c < low || c > high) : !IsContinuation(c)) return false;
@@ -107,7 +99,13 @@ bool InInt32(std::int64_t v) {
          v <= std::numeric_limits<std::int32_t>::max();
 }
 
-void CheckTextToNumber(const std::string& s) {
+using Input = FuzzedDataProvider;
+
+// A length limit for a conversion to text, taken before the value.
+std::size_t MaxChars(Input& in) { return in.ConsumeIntegralInRange<std::size_t>(0, 60); }
+
+void CheckTextToNumber(Input& in) {
+  const std::string s = in.ConsumeRemainingBytesAsString();
   const auto got = ToInt32(store::Cell{s});
   const auto expected = ReferenceNumber(s);
   if (expected && InInt32(*expected)) {
@@ -117,7 +115,9 @@ void CheckTextToNumber(const std::string& s) {
   }
 }
 
-void CheckNumberToText(std::int64_t n, std::size_t maxChars) {
+void CheckNumberToText(Input& in) {
+  const std::size_t maxChars = MaxChars(in);
+  const auto n = in.ConsumeIntegral<std::int64_t>();
   const std::string input = std::to_string(n);
   const auto number = ToInt32(store::Cell{n});
   Require(number.has_value() == InInt32(n) && (!number || *number == n),
@@ -127,7 +127,13 @@ void CheckNumberToText(std::int64_t n, std::size_t maxChars) {
           "a whole number's text is wrong", input);
 }
 
-void CheckRealToNumberAndText(double d, std::size_t maxChars) {
+void CheckRealToNumberAndText(Input& in) {
+  const std::size_t maxChars = MaxChars(in);
+  // Any bit pattern, so that infinities, NaNs and subnormals come too.
+  auto bits = in.ConsumeBytes<std::uint8_t>(sizeof(double));
+  bits.resize(sizeof(double));
+  double d = 0;
+  std::memcpy(&d, bits.data(), sizeof d);
   const std::string input(reinterpret_cast<const char*>(&d), sizeof d);
   const auto number = ToInt32(store::Cell{d});
   const bool whole =
@@ -142,7 +148,9 @@ void CheckRealToNumberAndText(double d, std::size_t maxChars) {
   }
 }
 
-void CheckTextToText(const std::string& s, std::size_t maxChars) {
+void CheckTextToText(Input& in) {
+  const std::size_t maxChars = MaxChars(in);
+  const std::string s = in.ConsumeRemainingBytesAsString();
   const auto text = ToText(store::Cell{s}, maxChars);
   Require(text.has_value() == (store::Utf8Length(s) <= maxChars) && (!text || *text == s),
           "a text converts wrongly", s);
@@ -155,7 +163,8 @@ void CheckTextToText(const std::string& s, std::size_t maxChars) {
       "a prefix that splits a character", s);
 }
 
-void CheckUtf8ToUcs2(const std::string& s) {
+void CheckUtf8ToUcs2(Input& in) {
+  const std::string s = in.ConsumeRemainingBytesAsString();
   std::u16string ucs2;
   std::string why;
   const bool ok = jet::Utf8ToUcs2(s, ucs2, why);
@@ -169,7 +178,9 @@ void CheckUtf8ToUcs2(const std::string& s) {
   }
 }
 
-void CheckUcs2(const std::u16string& text) {
+void CheckUcs2(Input& in) {
+  std::u16string text;
+  while (in.remaining_bytes() >= 2) text.push_back(in.ConsumeIntegral<char16_t>());
   const std::string input(Bytes(text));
   const std::string utf8 = jet::Ucs2ToUtf8(text);
   Require(IsUtf8(utf8, 4), "UCS-2 gives text that is not UTF-8", input);
@@ -200,7 +211,8 @@ void CheckUcs2(const std::u16string& text) {
   }
 }
 
-void CheckDecoders(const std::string& bytes) {
+void CheckDecoders(Input& in) {
+  const std::string bytes = in.ConsumeRemainingBytesAsString();
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const std::u16string cp = jet::DecodeCp1252(data, bytes.size());
   Require(cp.size() == bytes.size(), "code page 1252 gives one character per byte", bytes);
@@ -222,7 +234,9 @@ bool HasControls(std::string_view s) {
 // Names in messages (the Jet writer's cut to 40 characters, the rest whole): no control
 // character (C1 included) and nothing but UTF-8 comes out, and a text without either
 // comes out as it is.
-void CheckPrintable(const std::string& s, bool cut) {
+template <bool cut>
+void CheckPrintable(Input& in) {
+  const std::string s = in.ConsumeRemainingBytesAsString();
   const std::string out = cut ? jet::Printable(s) : store::Printable(s);
   Require(IsUtf8(out, 4) && !HasControls(out), "a message that is not printable UTF-8", s);
   if (!cut && !HasControls(s) && IsUtf8(s, 4))
@@ -232,47 +246,11 @@ void CheckPrintable(const std::string& s, bool cut) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider input(data, size);
-  const int which = input.ConsumeIntegralInRange<int>(0, 8);
-  switch (which) {
-    case 0:
-      CheckTextToNumber(input.ConsumeRemainingBytesAsString());
-      break;
-    case 1: {
-      const auto maxChars = input.ConsumeIntegralInRange<std::size_t>(0, 60);
-      CheckNumberToText(input.ConsumeIntegral<std::int64_t>(), maxChars);
-      break;
-    }
-    case 2: {
-      const auto maxChars = input.ConsumeIntegralInRange<std::size_t>(0, 60);
-      // Any bit pattern, so that infinities, NaNs and subnormals come too.
-      auto bits = input.ConsumeBytes<std::uint8_t>(sizeof(double));
-      bits.resize(sizeof(double));
-      double d = 0;
-      std::memcpy(&d, bits.data(), sizeof d);
-      CheckRealToNumberAndText(d, maxChars);
-      break;
-    }
-    case 3: {
-      const auto maxChars = input.ConsumeIntegralInRange<std::size_t>(0, 60);
-      CheckTextToText(input.ConsumeRemainingBytesAsString(), maxChars);
-      break;
-    }
-    case 4:
-      CheckUtf8ToUcs2(input.ConsumeRemainingBytesAsString());
-      break;
-    case 5: {
-      std::u16string text;
-      while (input.remaining_bytes() >= 2) text.push_back(input.ConsumeIntegral<char16_t>());
-      CheckUcs2(text);
-      break;
-    }
-    case 6:
-      CheckDecoders(input.ConsumeRemainingBytesAsString());
-      break;
-    default:
-      CheckPrintable(input.ConsumeRemainingBytesAsString(), which == 7);
-      break;
-  }
+  static void (*const checks[])(Input&) = {
+      CheckTextToNumber, CheckNumberToText,    CheckRealToNumberAndText,
+      CheckTextToText,   CheckUtf8ToUcs2,      CheckUcs2,
+      CheckDecoders,     CheckPrintable<true>, CheckPrintable<false>};
+  Input input(data, size);
+  checks[input.ConsumeIntegralInRange<int>(0, 8)](input);
   return 0;
 }

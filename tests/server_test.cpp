@@ -1,3 +1,4 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "server/FileRegistryStore.h"
@@ -48,16 +50,13 @@ HResult Apply(RegistryStore& store, const std::string& script, bool registering,
 }
 
 // A store that cannot create one key, as a registry without the rights to it would.
-class FailingStore : public MemoryRegistryStore {
- public:
-  explicit FailingStore(std::string name) : name_(std::move(name)) {}
+struct FailingStore : MemoryRegistryStore {
+  explicit FailingStore(std::string name) : name(std::move(name)) {}
   RegError CreateKey(KeyHandle parent, std::string_view subKey, KeyHandle* result) override {
-    if (NamesEqual(subKey, name_)) return kRegAccessDenied;
-    return MemoryRegistryStore::CreateKey(parent, subKey, result);
+    return NamesEqual(subKey, name) ? kRegAccessDenied
+                                    : MemoryRegistryStore::CreateKey(parent, subKey, result);
   }
-
- private:
-  std::string name_;
+  std::string name;
 };
 
 // Removing first (nothing registered yet) changes nothing; registering twice gives the same
@@ -66,9 +65,7 @@ TEST(ApplicationScript, RegistersOnceAndRemovesOnlyItsOwnKeys) {
   for (const bool foreign : {false, true}) {
     SCOPED_TRACE(foreign ? "with a foreign AppID" : "alone");
     MemoryRegistryStore store;
-    if (foreign) {
-      Load(store, {"[HKCR\\AppID]", "[HKCR\\AppID\\{Other}]", "\"\"=string:\"Other\""});
-    }
+    if (foreign) Load(store, {"[HKCR\\AppID]", "[HKCR\\AppID\\{Other}]", "\"\"=string:\"Other\""});
     const std::string before = Dump(store);
     const std::uint64_t changes = store.ChangeCount();
     EXPECT_EQ(ApplyRegistryScript(store, kApplicationScriptId, false, "/x/lanewright"), S_OK);
@@ -102,12 +99,7 @@ std::vector<std::string> Lines(std::string_view text) {
 
 // Removing a script's keys: what was there before, the script, what is left.
 TEST(Script, RemovalLeavesExactlyTheExpectedKeys) {
-  const struct {
-    const char* name;
-    const char* before;
-    const char* script;
-    const char* after;
-  } cases[] = {
+  const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
       {"foreign subkey keeps its parent", "[HKCR\\A] [HKCR\\A\\Mine] [HKCR\\A\\Theirs]",
        "HKCR { A { Mine } }", "[HKCR\\A] [HKCR\\A\\Theirs]"},
       {"missing key without block leaves the rest of its block", "[HKCR\\P] [HKCR\\P\\Later]",
@@ -125,12 +117,12 @@ TEST(Script, RemovalLeavesExactlyTheExpectedKeys) {
       {"ForceRemove and Delete name keys like any entry", "[HKCR\\F] [HKCR\\G]",
        "HKCR { ForceRemove F Delete G = s 'x' }", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, before, script, after] : cases) {
+    SCOPED_TRACE(name);
     MemoryRegistryStore store;
-    Load(store, Lines(c.before));
-    EXPECT_EQ(Apply(store, c.script, false), S_OK);
-    EXPECT_EQ(Dump(store), Registry(Lines(c.after)));
+    Load(store, Lines(before));
+    EXPECT_EQ(Apply(store, script, false), S_OK);
+    EXPECT_EQ(Dump(store), Registry(Lines(after)));
     EXPECT_EQ(store.OpenHandleCount(), 0u);
   }
 }
@@ -157,11 +149,7 @@ TEST(Script, RegistrationSemantics) {
 
 // Every error in registration leaves the store as it was: the failed block is removed again.
 TEST(Script, ErrorsGiveTheirCodeAndLeaveNothingBehind) {
-  const struct {
-    const char* name;
-    std::string script;
-    HResult expected;
-  } cases[] = {
+  const std::tuple<const char*, std::string, HResult> cases[] = {
       {"UnknownRootKey", "HKXX { A }", DISP_E_EXCEPTION},
       {"MissingBrace", "HKCR A }", DISP_E_EXCEPTION},
       {"MissingEquals", "HKCR { A { val V s 'x' } }", DISP_E_EXCEPTION},
@@ -184,18 +172,14 @@ TEST(Script, ErrorsGiveTheirCodeAndLeaveNothingBehind) {
       {"UnclosedPercent", "HKCR { A = s '%MODULE' }", DISP_E_EXCEPTION},
       {"KeyTheStoreRefuses", "HKCR { A { " + std::string(256, 'n') + " } }", DISP_E_EXCEPTION},
       {"NestingBeyondTheRegistry",
-       [] {
-         std::string s = "HKCR {";
-         for (int i = 0; i < 600; ++i) s += " k {";
-         return s;
-       }(),
+       "HKCR {" + fmt::format("{}", fmt::join(std::vector<std::string>(600, " k {"), "")),
        DISP_E_EXCEPTION},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, script, expected] : cases) {
+    SCOPED_TRACE(name);
     MemoryRegistryStore store;
-    EXPECT_EQ(Apply(store, c.script, true), c.expected);
-    if (c.expected != S_OK) {
+    EXPECT_EQ(Apply(store, script, true), expected);
+    if (expected != S_OK) {
       EXPECT_EQ(Dump(store), Registry({}));
     }
     EXPECT_EQ(store.OpenHandleCount(), 0u);
@@ -286,13 +270,14 @@ TEST(RegistryFile, DamagedFilesAreReportedAndLeftAlone) {
       {"garbage", "lanewright-registry 1\n\x01\x02\n"},
   };
   for (const auto& [what, text] : damaged) {
+    SCOPED_TRACE(what);
     testing::TempDir dir;
     const std::string path = dir.File("registry");
     testing::WriteFile(path, text);
     std::string error;
-    EXPECT_EQ(FileRegistryStore::Open(path, &error), nullptr) << what;
-    EXPECT_NE(error.find("damaged"), std::string::npos) << what << ": " << error;
-    EXPECT_EQ(testing::ReadFile(path), text) << what;
+    EXPECT_EQ(FileRegistryStore::Open(path, &error), nullptr);
+    EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+    EXPECT_EQ(testing::ReadFile(path), text);
   }
 }
 
@@ -407,11 +392,7 @@ TEST_F(EndToEnd, RegServerThenUnregServer) {
 TEST_F(EndToEnd, FailuresReportTheResultCode) {
   namespace fs = std::filesystem;
   const std::string registry = RegistryFile();
-  const struct {
-    const char* command;
-    std::function<void()> breakIt;
-    const char* reason;
-  } cases[] = {
+  const std::tuple<const char*, std::function<void()>, const char*> cases[] = {
       {"-unregserver",
        [&] { testing::WriteFile(registry, "lanewright-registry 1\n[HKEY_USERS\\A]\n"); },
        "damaged"},
@@ -428,16 +409,16 @@ TEST_F(EndToEnd, FailuresReportTheResultCode) {
   const auto content = [&] {
     return fs::is_regular_file(registry) ? testing::ReadFile(registry) : "";
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reason);
+  for (const auto& [command, breakIt, reason] : cases) {
+    SCOPED_TRACE(reason);
     fs::remove_all(dir_.File("lanewright"));
     fs::create_directories(dir_.File("lanewright"));
-    c.breakIt();
+    breakIt();
     const std::string before = content();
-    const auto r = testing::RunLanewright({c.command});
+    const auto r = testing::RunLanewright({command});
     EXPECT_EQ(r.exitCode, 5);
     EXPECT_NE(r.err.find("failed with hr=0x80004005: "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
     EXPECT_EQ(content(), before);
   }
 }

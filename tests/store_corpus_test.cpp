@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <tuple>
 
 #include "store/IsolatedProcess.h"
 #include "store/JetFormat.h"
@@ -178,9 +179,7 @@ std::unique_ptr<IsolatedProcess> Shell(const std::string& script, IsolationLimit
 }
 
 TEST(IsolatedProcessTest, ChildMisbehaviourBecomesAFailure) {
-  IsolationLimits limits;
-  limits.idleTimeoutMs = 300;
-  limits.maxMessageBytes = 1024;
+  const IsolationLimits limits{.idleTimeoutMs = 300, .maxMessageBytes = 1024};
   // What the child does after a word on stderr, and what the failure must mention.
   const std::pair<std::string, const char*> cases[] = {
       {"kill -SEGV $$", "signal 11 SIGSEGV"},
@@ -234,10 +233,8 @@ TEST(JetReaderTest, AStuckReaderIsStoppedAndReported) {
   TempDir dir;
   const auto path = dir.File("e.mdb");
   WriteFile(path, JetEmpire(dir, 3));
-  IsolationLimits limits;
-  limits.idleTimeoutMs = 0;
   StoreError err;
-  EXPECT_FALSE(OpenJetTable(path, "Warp Points", err, limits));
+  EXPECT_FALSE(OpenJetTable(path, "Warp Points", err, IsolationLimits{.idleTimeoutMs = 0}));
   EXPECT_EQ(err.code, E_FAIL);
   EXPECT_NE(err.reason.find("progress"), std::string::npos) << err.reason;
 }
@@ -364,27 +361,23 @@ TEST(JetDamageTest, DamageLibmdbWouldPassOverFailsTheWholeRead) {
       ::testing::internal::CaptureStderr();
       StoreError err;
       const auto rows = testing::ReadAllRows(path, "Warp Points", err).size();
-      if (says.empty()) {
-        EXPECT_FALSE(err.Failed()) << err.reason;
-        EXPECT_EQ(rows, c.rows);
-      } else {
-        EXPECT_EQ(err.code, E_FAIL) << "read " << rows << " rows";
-        EXPECT_NE(err.reason.find("damaged Jet file: "), std::string::npos) << err.reason;
-        EXPECT_NE(err.reason.find(says), std::string::npos) << err.reason;
-      }
-
       // Turn entry databases are written through the same reader: no row goes into a
       // damaged one, and the file stays as it was.
       const StoreError appended =
           AppendJetRows(path, "Warp Points", {{std::int64_t{99}, std::string("Appended")}});
-      if (says.empty()) {
-        EXPECT_FALSE(appended.Failed()) << appended.reason;
-      } else {
-        EXPECT_TRUE(appended.Failed());
-        EXPECT_TRUE(testing::ReadFile(path) == f.bytes) << "the file was changed";
-        EXPECT_NE(appended.reason.find("damaged"), std::string::npos) << appended.reason;
-      }
       EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+      if (says.empty()) {
+        EXPECT_FALSE(err.Failed()) << err.reason;
+        EXPECT_EQ(rows, c.rows);
+        EXPECT_FALSE(appended.Failed()) << appended.reason;
+        continue;
+      }
+      EXPECT_EQ(err.code, E_FAIL) << "read " << rows << " rows";
+      EXPECT_NE(err.reason.find("damaged Jet file: "), std::string::npos) << err.reason;
+      EXPECT_NE(err.reason.find(says), std::string::npos) << err.reason;
+      EXPECT_TRUE(appended.Failed());
+      EXPECT_TRUE(testing::ReadFile(path) == f.bytes) << "the file was changed";
+      EXPECT_NE(appended.reason.find("damaged"), std::string::npos) << appended.reason;
     }
   }
 }
@@ -393,34 +386,28 @@ TEST(JetDamageTest, DamageLibmdbWouldPassOverFailsTheWholeRead) {
 // so the bytes are put in afterwards.
 TEST(JetDamageTest, TextEndsAtItsFirstNul) {
   using namespace std::string_literals;
-  struct Case {
-    const char* name;
-    JetVersion version;
-    std::string written, stored, patched, read;
-  };
   // "\xc4\x80" (U+0100) keeps the Jet4 text out of the compressed form, which cannot hold
   // U+0000 at all: its 0x00 byte switches between one- and two-byte characters.
-  const Case cases[] = {
-      {"Jet3 code page", JetVersion::Jet3, "AbQcd", "AbQcd", "Ab\0cd"s, "Ab"},
-      {"Jet3 first byte", JetVersion::Jet3, "QAbcd", "QAbcd", "\0Abcd"s, ""},
-      {"Jet4 UCS-2", JetVersion::Jet4, "AbQcd\xc4\x80", "A\0b\0Q\0"s, "A\0b\0\0\0"s, "Ab"},
-  };
+  // Written, as it is stored, what the stored bytes become, what reads back.
+  const std::tuple<const char*, JetVersion, std::string, std::string, std::string, std::string>
+      cases[] = {
+          {"Jet3 code page", JetVersion::Jet3, "AbQcd", "AbQcd", "Ab\0cd"s, "Ab"},
+          {"Jet3 first byte", JetVersion::Jet3, "QAbcd", "QAbcd", "\0Abcd"s, ""},
+          {"Jet4 UCS-2", JetVersion::Jet4, "AbQcd\xc4\x80", "A\0b\0Q\0"s, "A\0b\0\0\0"s, "Ab"},
+      };
   TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto path = dir.File(std::string(c.name) + ".mdb");
+  for (const auto& [name, version, written, stored, patched, read] : cases) {
+    SCOPED_TRACE(name);
+    const auto path = dir.File(std::string(name) + ".mdb");
+    const JetColumn column{"Name", JetColumnType::Text, 50};
     ASSERT_FALSE(
-        CreateJetDatabase(
-            path, c.version,
-            {{"Warp Points", {{"Name", JetColumnType::Text, 50}}, {{std::string(c.written)}}}})
-            .Failed());
+        CreateJetDatabase(path, version, {{"Warp Points", {column}, {{written}}}}).Failed());
     std::string bytes = testing::ReadFile(path);
-    const auto at = bytes.find(c.stored);
+    const auto at = bytes.find(stored);
     ASSERT_NE(at, std::string::npos);
-    bytes.replace(at, c.stored.size(), c.patched);
-    WriteFile(path, bytes);
+    WriteFile(path, bytes.replace(at, stored.size(), patched));
     StoreError err;
-    EXPECT_EQ(testing::ReadAllRows(path, "Warp Points", err), std::vector<Row>{{c.read}})
+    EXPECT_EQ(testing::ReadAllRows(path, "Warp Points", err), std::vector<Row>{{read}})
         << err.reason;
   }
 }

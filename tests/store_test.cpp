@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "store/BoundReader.h"
 #include "store/ReplaceFile.h"
@@ -32,11 +33,8 @@ using testing::FixtureFormat;
 using testing::Listing;
 using testing::TempDir;
 
-const std::vector<Binding> kEmpireBindings = {{Binding::Kind::Int32},
-                                              {Binding::Kind::Int32},
-                                              {Binding::Kind::Text, 50},
-                                              {Binding::Kind::Text, 50},
-                                              {Binding::Kind::Int32}};
+const Binding kNumber{Binding::Kind::Int32}, kText{Binding::Kind::Text, 50};
+const std::vector<Binding> kEmpireBindings = {kNumber, kNumber, kText, kText, kNumber};
 
 // ---------------------------------------------------------------------------------------
 // Conversions of bound values: to a 32-bit number, or to a text of at most 50 characters.
@@ -46,14 +44,8 @@ TEST(ConvertTest, BoundValues) {
   for (int i = 0; i < 50; ++i) e50 += "é";
   const double inf = std::numeric_limits<double>::infinity();
   enum To { Int, Text };
-  struct Case {
-    const char* what;
-    To to;
-    Cell cell;
-    bool ok;
-    std::string value;  // for numbers, in decimal
-  };
-  const Case cases[] = {
+  // What, converted to, from, converts, and the value (for numbers, in decimal).
+  const std::tuple<const char*, To, Cell, bool, std::string> cases[] = {
       {"largest", Int, std::int64_t{2147483647}, true, "2147483647"},
       {"smallest", Int, std::int64_t{-2147483648LL}, true, "-2147483648"},
       {"one above", Int, std::int64_t{2147483648LL}, false, ""},
@@ -88,14 +80,13 @@ TEST(ConvertTest, BoundValues) {
       {"NULL as text", Text, std::monostate{}, false, ""},
       {"bytes as text", Text, Blob{{'a'}}, false, ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, to, cell, converts, value] : cases) {
+    SCOPED_TRACE(what);
     std::int32_t number = -99;
     std::string text = "unchanged";
-    const bool ok = c.to == Int ? ConvertToInt32(c.cell, number) : ConvertToText(c.cell, 50, text);
-    EXPECT_EQ(ok, c.ok);
-    if (c.ok) {
-      EXPECT_EQ(c.to == Int ? std::to_string(number) : text, c.value);
+    EXPECT_EQ(to == Int ? ConvertToInt32(cell, number) : ConvertToText(cell, 50, text), converts);
+    if (converts) {
+      EXPECT_EQ(to == Int ? std::to_string(number) : text, value);
     }
   }
   // Cutting a text never splits a character.
@@ -149,13 +140,8 @@ TEST_P(StoreFormatTest, ReadsConvertibleRowsAndReportsTheProviderCodes) {
 
   // Rows with NULL or over-long values are skipped and counted; an empty text is a value.
   const std::vector<std::string> read{"1/A/BA", "5/" + std::string(50, 'E') + "/"};
-  struct Case {
-    const char* table;
-    HResult code;
-    std::vector<std::string> rows;  // number, system and destination of each row read
-    int skipped;
-  };
-  const Case cases[] = {
+  // Table, result, number/system/destination of each row read, rows skipped.
+  const std::tuple<const char*, HResult, std::vector<std::string>, int> cases[] = {
       {"Warp Points", S_OK, read, 3},
       {"WARP points", S_OK, read, 3},
       {"Empty", S_OK, {}, 0},
@@ -164,12 +150,12 @@ TEST_P(StoreFormatTest, ReadsConvertibleRowsAndReportsTheProviderCodes) {
       {"Four", DB_E_BADORDINAL, {}, 0},
       {"Blobs", DB_E_UNSUPPORTEDCONVERSION, {}, 0},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.table);
+  for (const auto& [table, code, expected, skipped] : cases) {
+    SCOPED_TRACE(table);
     BoundReader reader;
-    EXPECT_EQ(reader.Open(path, c.table, kEmpireBindings), c.code) << reader.error().reason;
-    if (c.code != S_OK) {
-      EXPECT_EQ(reader.error().code, c.code);
+    EXPECT_EQ(reader.Open(path, table, kEmpireBindings), code) << reader.error().reason;
+    if (code != S_OK) {
+      EXPECT_EQ(reader.error().code, code);
       EXPECT_NE(reader.error().reason.find(path), std::string::npos) << reader.error().reason;
       continue;
     }
@@ -178,8 +164,8 @@ TEST_P(StoreFormatTest, ReadsConvertibleRowsAndReportsTheProviderCodes) {
     while ((hr = reader.MoveNext(v)) == S_OK)
       rows.push_back(fmt::format("{}/{}/{}", v[0].number, v[2].text, v[3].text));
     EXPECT_EQ(hr, DB_S_ENDOFROWSET);
-    EXPECT_EQ(rows, c.rows);
-    EXPECT_EQ(reader.SkippedRows(), c.skipped);
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(reader.SkippedRows(), skipped);
     EXPECT_EQ(reader.MoveNext(v), DB_S_ENDOFROWSET) << "the end is final";
   }
   held.reset();
@@ -282,10 +268,11 @@ TEST(SqliteTableTest, TablesAreReadInRowidOrderWhateverTheirShape) {
 
 TEST(SqliteTableTest, FileNamesThatLookLikeUrisAreFileNames) {
   TempDir dir;
-  fs::create_directory(dir.path() / "file:x");
-  RunSql(dir.File("file:x/e.db"), "CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (7);");
-  fs::create_directory(dir.path() / "x");
-  RunSql(dir.File("x/e.db"), "CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (1);");
+  for (const auto& [folder, value] : {std::pair{"file:x", 7}, std::pair{"x", 1}}) {
+    fs::create_directory(dir.path() / folder);
+    RunSql(dir.File(folder + std::string("/e.db")),
+           fmt::format("CREATE TABLE t(a INTEGER); INSERT INTO t VALUES ({});", value));
+  }
   const auto cwd = fs::current_path();
   fs::current_path(dir.path());
   // As a URI, "file:x/e.db" would name x/e.db; as a path it is the file inside "file:x".
@@ -317,13 +304,9 @@ TEST(SqliteTableTest, HostileFilesAreRefusedQuickly) {
   for (int i = 0; i < 40; ++i)
     manyTerms += fmt::format("{}length(hex(zeroblob(15000 + b + {})))", i ? " + " : "", i);
   const std::string orders = "CREATE TABLE Orders(a INTEGER);";
-  const struct {
-    const char* what;
-    std::string sql;
-    bool append;         // appends a row to Orders instead of reading "Warp Points"
-    bool measure;        // also loads the file in the program, measuring time and memory
-    const char* reason;  // after "PATH: "
-  } cases[] = {
+  // What, the SQL, whether it appends a row to Orders instead of reading "Warp Points",
+  // whether the program also loads it (measuring time and memory), the reason after "PATH: ".
+  const std::tuple<const char*, std::string, bool, bool, const char*> cases[] = {
       {"a generated 300 MB blob", computed("zeroblob(300000000)", 4), false, true,
        "refused: it holds or builds a value over 32768 bytes"},
       {"a generated 300 MB text", computed("printf('%.*c', 300000000, 'x')", 4), false, true,
@@ -340,18 +323,18 @@ TEST(SqliteTableTest, HostileFilesAreRefusedQuickly) {
        orders + "CREATE TRIGGER t AFTER INSERT ON Orders BEGIN SELECT randomblob(300000000); END;",
        true, false, "refused: it holds or builds a value over 32768 bytes"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, sql, append, measure, reason] : cases) {
+    SCOPED_TRACE(what);
     TempDir dir;
     const auto path = dir.File("hostile.db");
-    RunSql(path, c.sql);
+    RunSql(path, sql);
     const auto started = std::chrono::steady_clock::now();
-    const StoreError err = c.append ? AppendRows(path, "orders", {{std::int64_t{1}}})
-                                    : testing::ReadEmpireTable(path).error;
+    const StoreError err = append ? AppendRows(path, "orders", {{std::int64_t{1}}})
+                                  : testing::ReadEmpireTable(path).error;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_EQ(err.code, E_FAIL);
-    EXPECT_EQ(err.reason.rfind(path + ": " + c.reason, 0), 0u) << err.reason;
-    if (c.measure) {
+    EXPECT_EQ(err.reason.rfind(path + ": " + reason, 0), 0u) << err.reason;
+    if (measure) {
       const auto run = testing::RunLanewright({"systems", path});
       EXPECT_NE(run.err.find("refused"), std::string::npos) << run.err;
       EXPECT_LT(run.seconds, 2.0);
@@ -367,11 +350,8 @@ TEST(SqliteTableTest, HostileFilesAreRefusedQuickly) {
 TEST(ReplaceFileTest, EveryKindOfTarget) {
   const mode_t umask = ::umask(022);
   ::umask(umask);
-  const struct {
-    const char* target;
-    mode_t mode;         // of the file afterwards
-    const char* reason;  // empty: written
-  } cases[] = {
+  // What is at the path, the file's mode afterwards, the reason ("": written).
+  const std::tuple<std::string, mode_t, std::string> cases[] = {
       {"nothing", 0666 & ~umask, ""},
       {"file", 0640, ""},  // keeps its permissions
       {"link", 0640, ""},  // the file behind it is replaced, the link stays
@@ -381,15 +361,20 @@ TEST(ReplaceFileTest, EveryKindOfTarget) {
       {"missing/folder", 0, "No such file or directory"},
       {"read-only", 0444, "Permission denied"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.target);
-    if (c.target == std::string("read-only") && ::geteuid() == 0) continue;  // root writes all
+  for (const auto& [target, mode, reason] : cases) {
+    SCOPED_TRACE(target);
+    if (target == "read-only" && ::geteuid() == 0) continue;  // root writes all
     TempDir dir;
-    const std::string file = dir.File("map.dot"), target = c.target;
+    const std::string file = dir.File("map.dot");
+    const auto others = [&] {
+      auto names = Listing(dir.path());
+      names.erase("map.dot");
+      return names;
+    };
     std::string path = target == "missing/folder" ? dir.File(target) : file;
     if (target == "file" || target == "link" || target == "read-only") {
       testing::WriteFile(file, "old");
-      ::chmod(file.c_str(), c.mode);
+      ::chmod(file.c_str(), mode);
     }
     if (target == "link") fs::create_symlink("map.dot", path = dir.File("link.dot"));
     if (target == "/dev/null") path = target;
@@ -401,22 +386,19 @@ TEST(ReplaceFileTest, EveryKindOfTarget) {
       ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
       ::close(fd);
     }
-    auto before = Listing(dir.path());
-    before.erase("map.dot");
+    const auto before = others();
     const ReplaceFileResult result = ReplaceFile(path, "new");
-    EXPECT_EQ(result.reason, c.reason);
-    EXPECT_EQ(result.status == ReplaceFileResult::Status::Written, *c.reason == '\0');
+    EXPECT_EQ(result.reason, reason);
+    EXPECT_EQ(result.status == ReplaceFileResult::Status::Written, reason.empty());
     if (fs::is_regular_file(file)) {
-      EXPECT_EQ(testing::ReadFile(file), *c.reason ? "old" : "new");
+      EXPECT_EQ(testing::ReadFile(file), reason.empty() ? "new" : "old");
       struct stat st {};
       ::stat(file.c_str(), &st);
-      EXPECT_EQ(st.st_mode & 07777, c.mode);
+      EXPECT_EQ(st.st_mode & 07777, mode);
     }
     EXPECT_TRUE(target != "link" || fs::is_symlink(path));
     EXPECT_TRUE(target != "/dev/null" || fs::is_character_file(path));
-    auto after = Listing(dir.path());
-    after.erase("map.dot");
-    EXPECT_EQ(after, before) << "a copy was left behind";
+    EXPECT_EQ(others(), before) << "a copy was left behind";
   }
 }
 
@@ -451,16 +433,15 @@ TEST(ReplaceFileTest, RemovesCopiesOfKilledWrites) {
   if (gone == 0) ::_exit(0);
   ::waitpid(gone, nullptr, 0);
   const std::string stale = fmt::format(".map.dot.lanewright-{}-3.tmp", gone);
-  const std::set<std::string> kept = {fmt::format(".map.dot.lanewright-{}-4.tmp", ::getpid()),
-                                      fmt::format(".other.dot.lanewright-{}-3.tmp", gone),
-                                      fmt::format(".map.dot.lanewright-{}-3.tmp.bak", gone),
-                                      ".map.dot.lanewright-x-3.tmp"};
+  std::set<std::string> kept = {fmt::format(".map.dot.lanewright-{}-4.tmp", ::getpid()),
+                                fmt::format(".other.dot.lanewright-{}-3.tmp", gone),
+                                fmt::format(".map.dot.lanewright-{}-3.tmp.bak", gone),
+                                ".map.dot.lanewright-x-3.tmp"};
   for (const auto& name : kept) testing::WriteFile(dir.File(name), "");
   testing::WriteFile(dir.File(stale), "");
   ASSERT_EQ(ReplaceFile(dir.File("map.dot"), "new").reason, "");
-  std::set<std::string> expected = kept;
-  expected.insert("map.dot");
-  EXPECT_EQ(Listing(dir.path()), expected);
+  kept.insert("map.dot");
+  EXPECT_EQ(Listing(dir.path()), kept);
 }
 
 }  // namespace
