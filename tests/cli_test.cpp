@@ -120,6 +120,9 @@ TEST_F(CliTest, ExitCodesAndOutputs) {
           "failed with hr=-2147467259", "no such file"},
       {"--crlf systems $A $MISSING", 2,
        "opening dbfile $A\r\nopening dbfile $MISSING\r\nfailed with hr=-2147467259"},
+      {"systems $DIR/cut.mdb", 2, std::nullopt, "damaged Jet file: the file is cut short"},
+      {"route --by jumps --from Alpha --to Beta --one-way $A $DIR/cut.mdb", 2, std::nullopt,
+       "damaged Jet file"},
       {"systems", 64},
       {"systems --no-such-option $A", 64},
       {"--version", 0, std::nullopt},
@@ -177,6 +180,11 @@ TEST_F(CliTest, ExitCodesAndOutputs) {
   const std::string locked = dir.File("locked.mdb");
   ASSERT_EQ(RunLanewright({"init-turn-db", locked}).exitCode, 0);
   testing::WriteFile(dir.File("locked.ldb"), "");
+  // A file damaged part-way fails whole, never read as a shorter one.
+  testing::WriteEmpireFile(FixtureFormat::Jet4, dir.File("cut.mdb"),
+                           {{1, 3, "Alpha", "BetaB", 12}, {2, 3, "Beta", "GammaD", 40}});
+  std::filesystem::resize_file(dir.File("cut.mdb"),
+                               std::filesystem::file_size(dir.File("cut.mdb")) - 100);
   const std::string before = testing::ReadFile(turn) + testing::ReadFile(locked);
   for (const auto& c : cases) {
     std::vector<std::string> args;
@@ -185,7 +193,9 @@ TEST_F(CliTest, ExitCodesAndOutputs) {
     SCOPED_TRACE(c.args.substr(0, 100));
     const auto r = RunLanewright(args);
     EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
-    if (c.out) EXPECT_EQ(r.out, Expand({*c.out}).front());
+    if (c.out) {
+      EXPECT_EQ(r.out, Expand({*c.out}).front());
+    }
     EXPECT_NE(r.err.find(Expand({c.errHas}).front()), std::string::npos) << r.err;
     if (c.exitCode == 2) {
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
