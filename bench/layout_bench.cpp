@@ -84,10 +84,16 @@ int Main(int argc, char** argv) {
   std::vector<std::string> galaxies;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--engine" && i + 1 < argc)
+    if (arg == "--engine" && i + 1 < argc) {
       options.engine = argv[++i];
-    else
+    } else if (arg.starts_with('-')) {
+      fmt::print(stderr,
+                 "usage: layout_bench [--engine NAME] [GALAXY...]\n"
+                 "  GALAXY: a folder of .db files or a number of warp points\n");
+      return arg == "--help" ? 0 : 64;
+    } else {
       galaxies.push_back(arg);
+    }
   }
   if (galaxies.empty())
     galaxies = {(fs::path(__FILE__).parent_path().parent_path() / "samples/galaxy").string(),

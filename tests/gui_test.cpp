@@ -328,14 +328,15 @@ class GuiTest : public QObject {
     std::mt19937 random(7);
     const auto below = [&](int n) { return static_cast<int>(random() % n); };
     constexpr int kSide = 45, kCount = kSide * kSide;
-    const auto name = [](int i) { return "N" + std::to_string(i); };
+    const auto name = [](int i) { return std::string("N").append(std::to_string(i)); };
     std::vector<EmpireRow> rows;
     for (int i = 0; i < kCount; ++i) {
       rows.push_back({1, 3, name(i), name(i % kSide + 1 < kSide ? i + 1 : i - 1) + "C", 2 * i + 1});
       rows.push_back({1, 3, name(i), name((i + kSide) % kCount) + "D", 2 * i + 2});
     }
     for (int i = 0; i < 40; ++i) {  // long warp points and unexplored ones
-      const std::string to = i % 2 ? "?" + std::to_string(i) : name(below(kCount));
+      const std::string to =
+          i % 2 ? std::string("?").append(std::to_string(i)) : name(below(kCount));
       rows.push_back({1, 3, name(below(kCount)), to + "E", 100000 + i});
     }
     const std::string path = dir_->File("grid.db");
