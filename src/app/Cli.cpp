@@ -89,6 +89,31 @@ std::vector<std::string> StopsFromOptions(const std::vector<std::string>& via,
   return *stops;
 }
 
+void AddTripOptions(CLI::App* cmd, TripOptions& trip, const std::string& bestOrderHelp) {
+  cmd->add_option("--from", trip.from, "start system")->required();
+  cmd->add_option("--to", trip.to, "destination system, an X-name or XX (any unsurveyed system)")
+      ->required();
+  cmd->add_option("--via", trip.via,
+                  "system to visit on the way, repeatable (visited in the order given); "
+                  "[none] for none")
+      ->allow_extra_args(false);
+  cmd->add_flag("--best-order", trip.bestOrder, bestOrderHelp);
+  cmd->add_option("--avoid", trip.avoid, "system to avoid (repeatable)")->allow_extra_args(false);
+}
+
+RouteRequest TripRequest(const TripOptions& trip, const SystemLists& lists, StarMap& starMap) {
+  RequireKnownName("--from", trip.from, lists.InFrom(trip.from));
+  RequireKnownName("--to", trip.to, lists.InTo(trip.to));
+  RouteRequest request;
+  request.from = trip.from;
+  request.stops = StopsFromOptions(trip.via, lists);
+  request.to = trip.to;
+  request.bestOrder = trip.bestOrder;
+  starMap.avoidSystems = std::set<std::string>(trip.avoid.begin(), trip.avoid.end());
+  request.avoid = starMap.avoidSystems;
+  return request;
+}
+
 CLI::Option* AddModeOption(CLI::App* cmd, std::string& by, const std::string& help) {
   std::vector<std::string> names;
   for (const RouteMode mode : {RouteMode::ByJumps, RouteMode::ByClass, RouteMode::ByFuel})

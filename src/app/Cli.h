@@ -75,6 +75,20 @@ void AddInitTurnDbCommand(CLI::App& app, Context& context);
 std::vector<std::string> StopsFromOptions(const std::vector<std::string>& via,
                                           const SystemLists& lists);
 
+// The trip route and store-route both plan: --from, --to, --via (repeatable), --best-order
+// and --avoid (repeatable).
+struct TripOptions {
+  std::string from, to;
+  std::vector<std::string> via, avoid;
+  bool bestOrder = false;
+};
+void AddTripOptions(CLI::App* cmd, TripOptions& trip, const std::string& bestOrderHelp);
+
+// The request for a trip over the loaded lists: the names checked (DataError), the stops as
+// StopsFromOptions makes them; the avoid set also becomes the star map's. Mode and directions
+// are the caller's.
+RouteRequest TripRequest(const TripOptions& trip, const SystemLists& lists, StarMap& starMap);
+
 // Adds "--by jumps|class|fuel" to cmd.
 CLI::Option* AddModeOption(CLI::App* cmd, std::string& by, const std::string& help);
 

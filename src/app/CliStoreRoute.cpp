@@ -14,9 +14,7 @@ namespace lanewright::cli {
 namespace {
 
 struct StoreRouteOptions {
-  std::string from, to;
-  std::vector<std::string> via, avoid;
-  bool bestOrder = false;
+  TripOptions trip;
   std::int32_t empire = 0;
   std::string convoyName, moveFleet, surveyFleet, backSurveyFleet;
   std::int32_t startOrder = 0;
@@ -49,16 +47,8 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
   auto* cmd = app.add_subcommand(
       "store-route", "write the route from --from to --to as orders into the turn entry database");
   auto opts = std::make_shared<StoreRouteOptions>();
-  cmd->add_option("--from", opts->from, "start system")->required();
-  cmd->add_option("--to", opts->to, "destination system, an X-name or XX (any unsurveyed system)")
-      ->required();
-  cmd->add_option("--via", opts->via,
-                  "system to visit on the way, repeatable (visited in the order given); "
-                  "[none] for none")
-      ->allow_extra_args(false);
-  cmd->add_flag("--best-order", opts->bestOrder,
-                "visit the --via systems in the order that makes the trip cheapest");
-  cmd->add_option("--avoid", opts->avoid, "system to avoid (repeatable)")->allow_extra_args(false);
+  AddTripOptions(cmd, opts->trip,
+                 "visit the --via systems in the order that makes the trip cheapest");
   cmd->add_option("--empire", opts->empire, "the empire that gives the orders")->required();
   auto* mode = cmd->add_option_group("mode", "who moves (default: a convoy named \"FROM -> TO\")");
   CLI::Option* convoy = mode->add_option("--convoy", opts->convoyName, "a convoy of this name");
@@ -81,18 +71,11 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
 
   cmd->callback([&context, opts, convoy, move, survey, backSurvey, start] {
     const SystemLists lists = LoadForCommand(opts->files, context);
-    RequireKnownName("--from", opts->from, lists.InFrom(opts->from));
-    RequireKnownName("--to", opts->to, lists.InTo(opts->to));
-    RouteRequest request;
-    request.from = opts->from;
-    request.stops = StopsFromOptions(opts->via, lists);
-    request.to = opts->to;
-    request.bestOrder = opts->bestOrder;
     StarMap& starMap = context.starMap;
+    const RouteRequest request = TripRequest(opts->trip, lists, starMap);
     if (starMap.empires.count(opts->empire) == 0)
       throw DataError(
           fmt::format("--empire {} is not an empire of the loaded files", opts->empire));
-    starMap.avoidSystems = std::set<std::string>(opts->avoid.begin(), opts->avoid.end());
 
     TurnEntryDatabase db(opts->turnDb.empty() ? DefaultTurnEntryPath(context.common.dataDir)
                                               : opts->turnDb);
@@ -102,7 +85,7 @@ void AddStoreRouteCommand(CLI::App& app, Context& context) {
     ConvoyValues values;
     values.empire = opts->empire;
     values.strategy = *RouteModeFromName(opts->by);
-    values.name = DefaultConvoyName(opts->from, opts->to);
+    values.name = DefaultConvoyName(opts->trip.from, opts->trip.to);
     if (convoy->count() > 0) values.name = store::Utf8Prefix(opts->convoyName, 255);
     if (values.convoy && store::Utf8Length(values.name) > kStoredNameChars)
       Complain(
