@@ -116,6 +116,8 @@ TEST(Script, RemovalLeavesExactlyTheExpectedKeys) {
        "HKCR { A NoRemove B C }", "[HKCR\\B] [HKCR\\C]"},
       {"ForceRemove and Delete name keys like any entry", "[HKCR\\F] [HKCR\\G]",
        "HKCR { ForceRemove F Delete G = s 'x' }", ""},
+      {"an empty key's block ends where registration ended it", "[HKCR\\E] [HKCR\\Z]",
+       "HKCR { E { R = s } Val { = s x } Z }", ""},
   };
   for (const auto& [name, before, script, after] : cases) {
     SCOPED_TRACE(name);

@@ -170,20 +170,6 @@ class ScriptInterpreter {
     return NextToken(token);
   }
 
-  // Reads past a block whose "{" has been read, without looking at its entries.
-  HResult SkipBlock() {
-    std::string token;
-    for (int depth = 1; depth > 0;) {
-      RETURN_IF_FAILED(NextToken(&token));
-      if (token == "{") {
-        ++depth;
-      } else if (EndsBlock(token)) {
-        --depth;
-      }
-    }
-    return S_OK;
-  }
-
   // "Val" has been read: reads the name, "=", the type and the text.
   HResult ReadValueEntry(std::string* name, std::string* type, std::string* text) {
     RETURN_IF_FAILED(NextToken(name, kMaxValueNameTokenLength));
@@ -310,7 +296,10 @@ class ScriptInterpreter {
         if (deletionAllowed) store_.DeleteKey(parent, name);
         RETURN_IF_FAILED(SkipAssignment(&token));
         if (token == "{") {
-          RETURN_IF_FAILED(SkipBlock());
+          // Read in recovery mode, not by counting braces: a brace can be a value's text or
+          // name, and registration read it as one, so removal must end the block where
+          // registration did.
+          RETURN_IF_FAILED(RemoveBlock(parent, true, depth + 1));
           RETURN_IF_FAILED(NextToken(&token));
         }
       }
