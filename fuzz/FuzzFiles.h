@@ -1,12 +1,11 @@
 #pragma once
 
-// Files for the harnesses and their seed programs: bytes written whole, a scratch folder
-// of the process's own, new SQLite files made from SQL.
+// Files for the harnesses: bytes written whole, a scratch folder of the process's own, new
+// SQLite files made from SQL.
 
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -50,35 +49,5 @@ inline std::string CreateSqliteFile(const std::string& path, const std::string& 
   sqlite3_close(db);
   return complaint;
 }
-
-// "NAME_seeds OUTDIR" writes its seeds into OUTDIR; any failure ends it with a message.
-class SeedFolder {
- public:
-  SeedFolder(int argc, char** argv) {
-    if (argc != 2) {
-      std::fprintf(stderr, "usage: %s OUTDIR\n", argc > 0 ? argv[0] : "seeds");
-      std::exit(64);
-    }
-    dir_ = argv[1];
-    std::filesystem::create_directories(dir_);
-  }
-
-  std::string Path(std::string_view name) const { return (dir_ / name).string(); }
-
-  void Write(std::string_view name, std::string_view bytes) const {
-    if (!WriteBytes(Path(name), bytes)) Fail(name, "cannot write it");
-  }
-  void WriteSqlite(std::string_view name, const std::string& sql) const {
-    if (const std::string complaint = CreateSqliteFile(Path(name), sql); !complaint.empty())
-      Fail(name, complaint);
-  }
-  [[noreturn]] void Fail(std::string_view name, const std::string& why) const {
-    std::fprintf(stderr, "%s: %s\n", Path(name).c_str(), why.c_str());
-    std::exit(1);
-  }
-
- private:
-  std::filesystem::path dir_;
-};
 
 }  // namespace lanewright::fuzz
