@@ -3,8 +3,11 @@
 #include <fmt/format.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -119,6 +122,36 @@ Galaxy WriteGalaxy(const std::string& folder, const GalaxyOptions& options) {
     WriteEmpireFile(galaxy.files.back(), files[e]);
   }
   return galaxy;
+}
+
+const Galaxy& GalaxyOfSize(int warpPoints, const std::string& tag) {
+  static std::map<std::pair<int, std::string>, Galaxy> galaxies;
+  auto it = galaxies.find({warpPoints, tag});
+  if (it == galaxies.end()) {
+    const auto folder =
+        std::filesystem::temp_directory_path() / fmt::format("lanewright-{}-{}", tag, warpPoints);
+    std::filesystem::create_directories(folder);
+    GalaxyOptions options;
+    options.warpPoints = warpPoints;
+    it = galaxies.emplace(std::pair{warpPoints, tag}, WriteGalaxy(folder.string(), options)).first;
+  }
+  return it->second;
+}
+
+std::vector<std::string> GalaxyFiles(const std::string& what, const std::string& scratch) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  if (fs::is_directory(what)) {
+    for (const auto& entry : fs::directory_iterator(what))
+      if (entry.path().extension() == ".db") files.push_back(fs::absolute(entry.path()).string());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+  GalaxyOptions options;
+  options.warpPoints = std::stoi(what);
+  const fs::path folder = fs::path(scratch) / ("galaxy-" + what);
+  fs::create_directories(folder);
+  return WriteGalaxy(folder.string(), options).files;
 }
 
 }  // namespace lanewright::bench

@@ -33,4 +33,12 @@ std::string GalaxySystemName(int x, int y);
 // Throws std::runtime_error when a file cannot be written.
 Galaxy WriteGalaxy(const std::string& folder, const GalaxyOptions& options);
 
+// A galaxy of warpPoints (the default options otherwise), written the first time it is
+// asked for in this process into the temporary folder "lanewright-TAG-N".
+const Galaxy& GalaxyOfSize(int warpPoints, const std::string& tag);
+
+// What a benchmark's command line names: a folder (its .db files, sorted, absolute), or a
+// number of warp points (a new galaxy of that size, written below scratch).
+std::vector<std::string> GalaxyFiles(const std::string& what, const std::string& scratch);
+
 }  // namespace lanewright::bench

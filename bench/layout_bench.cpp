@@ -40,21 +40,6 @@ layout::MapGraph ReadGraph(const std::vector<std::string>& files, int& rows) {
   return layout::MapGraphOf(BuildRouteGraph(read, {}));
 }
 
-std::vector<std::string> GalaxyFiles(const std::string& what, const fs::path& scratch) {
-  std::vector<std::string> files;
-  if (fs::is_directory(what)) {
-    for (const auto& entry : fs::directory_iterator(what))
-      if (entry.path().extension() == ".db") files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
-    return files;
-  }
-  bench::GalaxyOptions options;
-  options.warpPoints = std::stoi(what);
-  const fs::path folder = scratch / ("galaxy-" + what);
-  fs::create_directories(folder);
-  return bench::WriteGalaxy(folder.string(), options).files;
-}
-
 // CPU seconds used by finished child processes so far: the machine may be shared, so the
 // layout's own CPU time is reported beside the time it took.
 double ChildCpuSeconds() {
@@ -105,7 +90,7 @@ int Main(int argc, char** argv) {
   fmt::print("{:>12} {:>7} {:>7} {:>6} {:>8} {:>8} {:>9} {:>9} {:>12}\n", "galaxy", "rows", "nodes",
              "engine", "first s", "cpu s", "cached s", "peak MiB", "size (pt)");
   for (const auto& what : galaxies) {
-    const auto files = GalaxyFiles(what, scratch);
+    const auto files = bench::GalaxyFiles(what, scratch.string());
     int rows = 0;
     const auto graph = ReadGraph(files, rows);
     const auto key = layout::CacheKey::ForFiles(files);

@@ -56,21 +56,6 @@ Timing Time(const std::function<void()>& work, int who = RUSAGE_SELF) {
           (CpuSeconds(who) - cpu) * 1000};
 }
 
-std::vector<std::string> GalaxyFiles(const std::string& what, const fs::path& scratch) {
-  std::vector<std::string> files;
-  if (fs::is_directory(what)) {
-    for (const auto& entry : fs::directory_iterator(what))
-      if (entry.path().extension() == ".db") files.push_back(fs::absolute(entry.path()).string());
-    std::sort(files.begin(), files.end());
-    return files;
-  }
-  bench::GalaxyOptions options;
-  options.warpPoints = std::stoi(what);
-  const fs::path folder = scratch / ("galaxy-" + what);
-  fs::create_directories(folder);
-  return bench::WriteGalaxy(folder.string(), options).files;
-}
-
 std::optional<layout::CacheKey> KeyOf(EmpireRowSource& rows, const std::set<std::string>& files) {
   std::vector<layout::CacheKey::File> keyFiles;
   for (const auto& path : files) {
@@ -97,7 +82,7 @@ Timing Worst(const std::vector<Timing>& timings) {
 }
 
 void Bench(const std::string& what, const fs::path& scratch, QSize size) {
-  const auto paths = GalaxyFiles(what, scratch);
+  const auto paths = bench::GalaxyFiles(what, scratch.string());
   const std::set<std::string> files(paths.begin(), paths.end());
   EmpireRowSource rows;
   RoutePlanner planner(rows);

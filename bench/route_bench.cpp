@@ -1,7 +1,5 @@
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -16,19 +14,7 @@ namespace lanewright {
 namespace {
 
 // One galaxy per size, written once per run into a temporary folder.
-const bench::Galaxy& GalaxyOf(int warpPoints) {
-  static std::map<int, bench::Galaxy> galaxies;
-  auto it = galaxies.find(warpPoints);
-  if (it == galaxies.end()) {
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("lanewright-bench-" + std::to_string(warpPoints));
-    std::filesystem::create_directories(folder);
-    bench::GalaxyOptions options;
-    options.warpPoints = warpPoints;
-    it = galaxies.emplace(warpPoints, bench::WriteGalaxy(folder.string(), options)).first;
-  }
-  return it->second;
-}
+const bench::Galaxy& GalaxyOf(int warpPoints) { return bench::GalaxyOfSize(warpPoints, "bench"); }
 
 StarMap StarMapOf(const bench::Galaxy& galaxy) {
   StarMap starMap;

@@ -6,7 +6,6 @@
 //   store_bench --benchmark_filter=Sqlite   (plain loop against BoundReader, 100k and 1M)
 
 #include <benchmark/benchmark.h>
-#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include <filesystem>
@@ -30,20 +29,9 @@ const std::vector<Binding> kEmpireBindings = {{Binding::Kind::Int32},
                                               {Binding::Kind::Text, 50},
                                               {Binding::Kind::Int32}};
 
-// One galaxy per size (bench/make_galaxy's generator, seed 1), written once per run.
+// One galaxy per size, written once per run into a temporary folder.
 const bench::Galaxy& GalaxyOf(int warpPoints) {
-  static std::map<int, bench::Galaxy> galaxies;
-  auto it = galaxies.find(warpPoints);
-  if (it == galaxies.end()) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        fmt::format("lanewright-store-bench-{}", warpPoints);
-    std::filesystem::create_directories(folder);
-    bench::GalaxyOptions options;
-    options.warpPoints = warpPoints;
-    options.seed = 1;
-    it = galaxies.emplace(warpPoints, bench::WriteGalaxy(folder.string(), options)).first;
-  }
-  return it->second;
+  return bench::GalaxyOfSize(warpPoints, "store-bench");
 }
 
 // The same rows as Jet4 files, written by the project's Jet writer.
