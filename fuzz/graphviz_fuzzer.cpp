@@ -2,7 +2,8 @@
 // 50 characters), warp points between them, explored or not, and the start system. The
 // export goes the whole way, from an empire file through the range index to the text.
 // GraphViz's own parser must read the text without a complaint and give back the nodes and
-// edges of the index, with the names the index holds.
+// edges of the index, with the names the index holds. The seeds hold names GraphViz would
+// misread if written bare: keywords, numerals and near-numerals, quotes, backslashes.
 
 #include <fmt/format.h>
 #include <fuzzer/FuzzedDataProvider.h>
