@@ -8,68 +8,29 @@
 
 #include "store/BoundReader.h"
 #include "store/JetWriter.h"
+#include "store/SqliteHandle.h"
+#include "store/TableWriter.h"
 
 namespace lanewright::testing {
 namespace {
 
-std::string Quote(const std::string& name) {
-  std::string q = "\"";
-  for (char c : name) {
-    q += c;
-    if (c == '"') q += '"';
-  }
-  return q + "\"";
-}
-
-void Check(int rc, sqlite3* db, const char* what) {
-  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-    throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
-}
-
+// The table is made with SQL, so that any column type can be asked for; the rows go in
+// through the program's own writer, as those of the Jet fixtures do.
 void WriteSqliteTable(const std::string& path, const std::string& table,
                       const std::vector<FixtureColumn>& columns,
                       const std::vector<store::Row>& rows) {
+  std::string create = "CREATE TABLE " + store::QuoteSqlName(table) + " (";
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    create += (i ? ", " : "") + store::QuoteSqlName(columns[i].name) + " " + columns[i].type;
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_close(db);
-    throw std::runtime_error("cannot create " + path);
-  }
-  std::string create = "CREATE TABLE " + Quote(table) + " (";
-  std::string insert = "INSERT INTO " + Quote(table) + " VALUES (";
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    create += (i ? ", " : "") + Quote(columns[i].name) + " " + columns[i].type;
-    insert += i ? ", ?" : "?";
-  }
-  create += ")";
-  insert += ")";
-  Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
-  Check(sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr), db, "create");
-  sqlite3_stmt* stmt = nullptr;
-  Check(sqlite3_prepare_v2(db, insert.c_str(), -1, &stmt, nullptr), db, "prepare");
-  for (const auto& row : rows) {
-    sqlite3_reset(stmt);
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      const int p = static_cast<int>(i) + 1;
-      const store::Cell& cell = row[i];
-      if (const auto* n = std::get_if<std::int64_t>(&cell)) {
-        sqlite3_bind_int64(stmt, p, *n);
-      } else if (const auto* d = std::get_if<double>(&cell)) {
-        sqlite3_bind_double(stmt, p, *d);
-      } else if (const auto* s = std::get_if<std::string>(&cell)) {
-        sqlite3_bind_text(stmt, p, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
-      } else if (const auto* b = std::get_if<store::Blob>(&cell)) {
-        sqlite3_bind_blob(stmt, p, b->bytes.data(), static_cast<int>(b->bytes.size()),
-                          SQLITE_TRANSIENT);
-      } else {
-        sqlite3_bind_null(stmt, p);
-      }
-    }
-    Check(sqlite3_step(stmt), db, "insert");
-  }
-  sqlite3_finalize(stmt);
-  Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
+  const bool created =
+      sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+      sqlite3_exec(db, (create + ")").c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  const std::string complaint = sqlite3_errmsg(db);
   sqlite3_close(db);
+  if (!created) throw std::runtime_error("cannot create " + path + ": " + complaint);
+  if (const store::StoreError err = store::AppendRows(path, table, rows); err.Failed())
+    throw std::runtime_error("cannot write the fixture: " + err.reason);
 }
 
 void WriteJetTable(store::JetVersion version, const std::string& path, const std::string& table,
