@@ -257,9 +257,9 @@ class GuiTest : public QObject {
     QVERIFY(Output().startsWith("multiple dbfiles on path " + folder + "\n"));
   }
 
-  // The lists come in the desktop's order; each route button plans the round trip in its own
-  // mode once both ends are chosen; Find in Range needs only the start.
-  void loadThenRouteAndRangeButtons() {
+  // The lists come in the desktop's order and can be filtered; each route button plans the
+  // round trip in its own mode once both ends are chosen; Find in Range needs only the start.
+  void listsRouteAndRangeButtonsAndFilters() {
     OpenWindow();
     QCOMPARE(window_->windowTitle(), "Lanewright V2.19");
     // Case does not decide the order: the lower-case name comes first.
@@ -301,6 +301,26 @@ class GuiTest : public QObject {
     Click("findInRangeButton");
     QVERIFY2(Output().startsWith("Alpha(0)\nBeta(1)\n") && Output().contains("Epsilon(2)\n"),
              qPrintable(Output()));
+
+    // Filters hide entries but keep selections.
+    Select("avoidList", "Gamma");
+    Select("avoidList", "Delta");
+    Child<QLineEdit>(window_.get(), "fromFilter")->setText("EP");
+    Child<QLineEdit>(window_.get(), "avoidFilter")->setText("ta");
+    Child<QLineEdit>(window_.get(), "toFilter")->setText("nothing");
+    QCOMPARE(Entries("fromList", kVisible), QStringList{"Epsilon"});
+    QCOMPARE(Entries("avoidList", kVisible), (QStringList{"Beta", "Delta"}));
+    QCOMPARE(Entries("toList", kVisible), QStringList{"XX"});  // not a name: never filtered away
+    QCOMPARE(Entries("fromList", kSelected), QStringList{"Alpha"});
+    QCOMPARE(Entries("avoidList", kSelected), (QStringList{"Delta", "Gamma"}));
+    Click("byClassButton");
+    QVERIFY(Output().startsWith("Alpha -> Beta\n\n"));
+    QCOMPARE(window_->starMap().avoidSystems, (std::set<std::string>{"Delta", "Gamma"}));
+    // A reload keeps filtering; emptying the filter shows everything again.
+    OpenWindow();
+    QCOMPARE(Entries("fromList", kVisible), QStringList{"Epsilon"});
+    Child<QLineEdit>(window_.get(), "fromFilter")->clear();
+    QCOMPARE(Entries("fromList", kVisible), Entries("fromList"));
   }
 
   // The map shows every system of the files, draws both directions of a route where the
@@ -435,29 +455,6 @@ class GuiTest : public QObject {
     QCOMPARE(model.NodeAt(s + (t - s) * 0.35, QLineF(s, t).length()), std::optional(system));
   }
 
-  void filtersHideEntriesButKeepSelections() {
-    OpenWindow();
-    Route();
-    Select("avoidList", "Gamma");
-    Select("avoidList", "Delta");
-    Child<QLineEdit>(window_.get(), "fromFilter")->setText("EP");
-    Child<QLineEdit>(window_.get(), "avoidFilter")->setText("ta");
-    Child<QLineEdit>(window_.get(), "toFilter")->setText("nothing");
-    QCOMPARE(Entries("fromList", kVisible), QStringList{"Epsilon"});
-    QCOMPARE(Entries("avoidList", kVisible), (QStringList{"Beta", "Delta"}));
-    QCOMPARE(Entries("toList", kVisible), QStringList{"XX"});  // not a name: never filtered away
-    QCOMPARE(Entries("fromList", kSelected), QStringList{"Alpha"});
-    QCOMPARE(Entries("avoidList", kSelected), (QStringList{"Delta", "Gamma"}));
-    Click("byClassButton");
-    QVERIFY(Output().startsWith("Alpha -> Beta\n\n"));
-    QCOMPARE(window_->starMap().avoidSystems, (std::set<std::string>{"Delta", "Gamma"}));
-    // A reload keeps filtering; emptying the filter shows everything again.
-    OpenWindow();
-    QCOMPARE(Entries("fromList", kVisible), QStringList{"Epsilon"});
-    Child<QLineEdit>(window_.get(), "fromFilter")->clear();
-    QCOMPARE(Entries("fromList", kVisible), Entries("fromList"));
-  }
-
   // While the Stops list holds entries the route buttons visit them instead of the Visit
   // selection, in their order or in the best one.
   void stopsListStandsInForTheVisitSelectionAndHoldsUpTo32() {
@@ -572,7 +569,9 @@ class GuiTest : public QObject {
     QCOMPARE(Model().Position(Node("Alpha")), alpha);
   }
 
-  void outputCopySaveAndExports() {
+  // Copy, save and export of the output and the map; the About box; Enter does nothing, Escape
+  // and Quit close.
+  void outputsAboutBoxAndKeys() {
     OpenWindow();
     WaitForMap();
     Route("byJumpsButton");
@@ -597,7 +596,7 @@ class GuiTest : public QObject {
 
     // The galaxy export asks for its target first.
     const std::string target = dir_->File("galaxy.map");
-    const QString before = Output();
+    QString before = Output();
     Click("exportButton");  // cancelled
     QCOMPARE(Output(), before);
     QVERIFY(!std::filesystem::exists(target));
@@ -609,10 +608,7 @@ class GuiTest : public QObject {
     Child<QCheckBox>(window_.get(), "yellowCirclesCheck")->setChecked(true);
     Click("exportButton");
     QVERIFY(testing::ReadFile(target).find("fillcolor") != std::string::npos);
-  }
 
-  void aboutBoxEnterDoesNothingEscAndQuitClose() {
-    OpenWindow();
     dialogs_.onExec = [](QDialog& dialog) {
       const QString label = Child<QLabel>(&dialog, "noticeLabel")->text();
       QVERIFY(label.startsWith("\nLanewright V2.19\n\n"));
@@ -630,8 +626,7 @@ class GuiTest : public QObject {
     QVERIFY(!about.isVisible());
 
     QApplication::setActiveWindow(window_.get());
-    Route();
-    const QString before = Output();
+    before = Output();
     for (const char* name : {"fromList", "byJumpsButton", "rangeSpin", "outputBox"}) {
       QWidget* widget = Child<QWidget>(window_.get(), name);
       widget->setFocus();
