@@ -156,7 +156,6 @@ class GuiTest : public QObject {
                       widget->visualItemRect(items.front()).center());
     QVERIFY(items.front()->isSelected());
   }
-  // Alpha to Beta, planned by the button if one is named.
   void Route(const char* button = nullptr) {
     Select("fromList", "Alpha");
     Select("toList", "Beta");
@@ -410,8 +409,7 @@ class GuiTest : public QObject {
     const layout::MapGraph graph = layout::MapGraphOf(*network);
     layout::MapLayout placed;
     for (std::size_t i = 0; i < graph.nodes.size(); ++i)  // boxes never overlap
-      placed.positions.push_back(
-          {(i % 60) * 90.0 + below(30), static_cast<double>(i / 60) * 40 + below(15)});
+      placed.positions.push_back({(i % 60) * 90.0 + below(30), (i / 60) * 40.0 + below(15)});
     placed.bounds = layout::BoundsOf(placed.positions);
     const MapModel model(network, graph, placed);
 
@@ -446,13 +444,12 @@ class GuiTest : public QObject {
     QCOMPARE(model.NodeAt({-500, -500}, 20), std::nullopt);
     // Near a stub, a system a little farther away is meant.
     const QPointF s = model.Position(*model.Find("X1"));
+    const auto away = [&](MapModel::NodeId n) { return QLineF(s, model.Position(n)).length(); };
     MapModel::NodeId system = 0;
     for (MapModel::NodeId n = 0; n < model.NodeCount(); ++n)
-      if (!model.IsStub(n) &&
-          QLineF(s, model.Position(n)).length() < QLineF(s, model.Position(system)).length())
-        system = n;
+      if (!model.IsStub(n) && away(n) < away(system)) system = n;
     const QPointF t = model.Position(system);
-    QCOMPARE(model.NodeAt(s + (t - s) * 0.35, QLineF(s, t).length()), std::optional(system));
+    QCOMPARE(model.NodeAt(s + (t - s) * 0.35, away(system)), std::optional(system));
   }
 
   // While the Stops list holds entries the route buttons visit them instead of the Visit
@@ -569,8 +566,7 @@ class GuiTest : public QObject {
     QCOMPARE(Model().Position(Node("Alpha")), alpha);
   }
 
-  // Copy, save and export of the output and the map; the About box; Enter does nothing, Escape
-  // and Quit close.
+  // Output copy, save and exports; the About box; Enter does nothing, Escape and Quit close.
   void outputsAboutBoxAndKeys() {
     OpenWindow();
     WaitForMap();
@@ -685,8 +681,7 @@ class GuiTest : public QObject {
     QVERIFY(turnData_.inserted.empty());
   }
 
-  // The convoy dialog on its own: its modes, the empire reloads, what OK hands back and when
-  // it refuses or cancels.
+  // The convoy dialog on its own: modes, empire reloads, what OK hands back, refusals.
   void convoyDialog() {
     turnData_.fleets = {{3, {11, 12}}, {7, {70}}};
     ConvoyDialog dialog({3, 7}, "n", turnEntry_);

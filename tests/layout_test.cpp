@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -84,7 +83,7 @@ class LayoutTest : public ::testing::Test {
   std::string FakeProgram(const std::string& script) const {
     const std::string path = dir_.File("fake-layout");
     WriteFile(path, "#!/bin/sh\n" + script + "\n");
-    ::chmod(path.c_str(), 0700);
+    fs::permissions(path, fs::perms::owner_all);
     return path;
   }
 
