@@ -6,8 +6,6 @@
 #include <sqlite3.h>
 
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <random>
 #include <tuple>
@@ -25,7 +23,6 @@ namespace {
 using testing::TempDir;
 using testing::WriteFile;
 
-// ---------------------------------------------------------------------------------------
 // Jet files come from the project's Jet writer; the damage below finds its pages by their
 // type and owner, so it does not depend on the writer's layout.
 
@@ -36,31 +33,21 @@ void Put(std::string& b, std::size_t at, int size, std::uint32_t v) {
   for (int i = 0; i < size; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 std::uint32_t Get32(const std::string& b, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i)
-    v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
-  return v;
-}
-
-// The header's masking: RC4 with a fixed key, its own inverse.
-void Rc4(std::string& b, std::size_t at, std::size_t n) {
-  const std::uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
-  jet::Rc4(key, sizeof key, reinterpret_cast<std::uint8_t*>(b.data()) + at, n);
+  return jet::Get(jet::Bytes(b.data() + at, b.data() + at + 4), 0, 4);
 }
 
 // The first page after `after` of this type (and, for data pages, this owner).
 std::size_t FindPage(const std::string& image, char type, std::uint32_t owner = 0,
-                     std::size_t after = 2) {
-  for (std::size_t p = after + 1; (p + 1) * kPage <= image.size(); ++p)
-    if (image[p * kPage] == type && (type != 1 || Get32(image, p * kPage + 4) == owner)) return p;
+                     std::size_t after = 2, std::size_t size = kPage) {
+  for (std::size_t p = after + 1; (p + 1) * size <= image.size(); ++p)
+    if (image[p * size] == type && (type != 1 || Get32(image, p * size + 4) == owner)) return p;
   ADD_FAILURE() << "no page of type " << int{type};
   return 0;
 }
 
-// A Jet4 empire file of `rows` rows, as bytes.
+// A Jet4 empire file, as bytes.
 std::string JetEmpire(const TempDir& dir, int rows) {
-  static int made = 0;
-  const auto path = dir.File("jet-" + std::to_string(++made) + ".mdb");
+  const auto path = dir.File("jet-" + std::to_string(rows) + ".mdb");
   std::vector<testing::EmpireRow> r;
   for (int i = 0; i < rows; ++i)
     r.push_back({i, 3, "System " + std::to_string(i), "Dest " + std::to_string(i) + "A", i * 10});
@@ -68,7 +55,6 @@ std::string JetEmpire(const TempDir& dir, int rows) {
   return testing::ReadFile(path);
 }
 
-// ---------------------------------------------------------------------------------------
 // Damage a reader must survive.
 
 struct NamedFile {
@@ -114,8 +100,7 @@ std::vector<NamedFile> HandMadeCorpus(const TempDir& dir) {
     return j;
   };
   const std::string sqlite = Sqlite(dir);
-  std::string jet3(2048, '\0');  // a Jet3 signature in front of zeros
-  std::memcpy(jet3.data() + 4, "Standard Jet DB", 15);
+  const std::string jet3 = std::string(2048, '\0').replace(4, 15, "Standard Jet DB");  // Jet3
   return {
       {"empty", "", "not a Jet (.mdb) or SQLite database"},
       {"random", Randomised(std::string(20000, '\0'), 0, 20000, 7)},
@@ -125,7 +110,10 @@ std::vector<NamedFile> HandMadeCorpus(const TempDir& dir) {
       {"jet one page", jet.substr(0, kPage), "4096 bytes, too short"},
       {"jet wrong version", with([](std::string& j) { j[0x14] = 9; }), "not a Jet database"},
       {"jet byte 0 set", with([](std::string& j) { j[0] = 1; }), "not a Jet database"},
-      {"jet unmasked header", with([](std::string& j) { Rc4(j, 0x18, 128); })},
+      {"jet unmasked header", with([](std::string& j) {
+         const std::uint8_t key[] = {0xC7, 0xDA, 0x39, 0x6B};  // the header's fixed mask
+         jet::Rc4(key, 4, reinterpret_cast<std::uint8_t*>(j.data()) + 0x18, 128);
+       })},
       {"jet catalog zeroed", Zeroed(jet, 2)},
       {"jet catalog random", Randomised(jet, 2 * kPage, 3 * kPage, 1)},
       {"jet catalog data zeroed", Zeroed(jet, catalogData)},
@@ -167,16 +155,8 @@ TEST(StoreCorpusTest, HandMadeDamageFailsCleanly) {
   }
 }
 
-// ---------------------------------------------------------------------------------------
-// The isolation itself, with faults injected into the child.
-
-// A child written in shell; its channel is fd 3.
-std::unique_ptr<IsolatedProcess> Shell(const std::string& script, IsolationLimits limits) {
-  std::string why;
-  auto child = IsolatedProcess::Spawn({"/bin/sh", "-c", script}, limits, why);
-  EXPECT_TRUE(child) << why;
-  return child;
-}
+// The isolation itself, with faults injected into children written in shell; their
+// channel is fd 3.
 
 TEST(IsolatedProcessTest, ChildMisbehaviourBecomesAFailure) {
   const IsolationLimits limits{.idleTimeoutMs = 300, .maxMessageBytes = 1024};
@@ -192,11 +172,13 @@ TEST(IsolatedProcessTest, ChildMisbehaviourBecomesAFailure) {
       {"kill -PIPE $$", "signal 13 SIGPIPE"},
   };
   const auto oldPipe = std::signal(SIGPIPE, SIG_IGN);
+  std::string why;
   for (const auto& [script, mentions] : cases) {
     SCOPED_TRACE(script);
     ::testing::internal::CaptureStderr();
-    auto child = Shell("echo noise on stderr >&2; " + script, limits);
-    ASSERT_TRUE(child);
+    auto child = IsolatedProcess::Spawn({"/bin/sh", "-c", "echo noise on stderr >&2; " + script},
+                                        limits, why);
+    ASSERT_TRUE(child) << why;
     ChildMessage m;
     EXPECT_EQ(child->Receive(m), IsolatedProcess::Status::Failed);
     EXPECT_NE(child->failure().find(mentions), std::string::npos) << child->failure();
@@ -205,18 +187,19 @@ TEST(IsolatedProcessTest, ChildMisbehaviourBecomesAFailure) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   }
   std::signal(SIGPIPE, oldPipe);
-  std::string why;
   EXPECT_FALSE(IsolatedProcess::Spawn({"/no/such/program"}, limits, why));
   EXPECT_NE(why.find("No such file"), std::string::npos) << why;
 }
 
 TEST(IsolatedProcessTest, MessagesArriveInOrderAcrossManyChunks) {
   // 3000 short messages, then one of 200000 bytes (larger than one read).
-  auto child = Shell(
-      "exec perl -e 'for $i (0..2999) { print \"R\", pack(\"V\", $i % 97), \" \" x ($i % 97) }"
-      " print \"R\", pack(\"V\", 200000), \"\\0\" x 200000' >&3",
-      IsolationLimits{});
-  ASSERT_TRUE(child);
+  std::string why;
+  auto child = IsolatedProcess::Spawn(
+      {"/bin/sh", "-c",
+       "exec perl -e 'for $i (0..2999) { print \"R\", pack(\"V\", $i % 97), \" \" x ($i % 97) }"
+       " print \"R\", pack(\"V\", 200000), \"\\0\" x 200000' >&3"},
+      {}, why);
+  ASSERT_TRUE(child) << why;
   ChildMessage m;
   for (int i = 0; i < 3000; ++i) {
     ASSERT_EQ(child->Receive(m), IsolatedProcess::Status::Message) << i << child->failure();
@@ -239,7 +222,6 @@ TEST(JetReaderTest, AStuckReaderIsStoppedAndReported) {
   EXPECT_NE(err.reason.find("progress"), std::string::npos) << err.reason;
 }
 
-// ---------------------------------------------------------------------------------------
 // Damage that libmdb reads past without a word, so that a damaged file would pass for a
 // shorter or mixed-up one. Each case must fail the whole read with E_FAIL and say why, and
 // the writer must refuse to append to such a file and leave it as it was.
@@ -254,9 +236,6 @@ struct TwoTableFile {
   std::size_t At(std::size_t page) const { return page * layout->pageSize; }
   std::size_t Pages() const { return bytes.size() / layout->pageSize; }
   std::size_t NumRowsAt() const { return At(warpDef) + layout->tdefNumRows; }
-  std::size_t RowOffsetAt(unsigned row) const {
-    return At(warpData) + layout->dataHeader + 2 * row;
-  }
   // Warp Points' page map is a row of bits over the pages from a start page on.
   void SetMapBit(std::size_t page, bool on) {
     const std::uint32_t pointer = Get32(bytes, At(warpDef) + layout->tdefOwnedMap);
@@ -267,10 +246,8 @@ struct TwoTableFile {
     char& byte = bytes[map + 5 + i / 8];
     byte = static_cast<char>(on ? byte | (1 << (i % 8)) : byte & ~(1 << (i % 8)));
   }
-  void CopyPage(std::size_t from, std::size_t to) {
-    std::copy_n(bytes.begin() + static_cast<long>(At(from)), layout->pageSize,
-                bytes.begin() + static_cast<long>(At(to)));
-  }
+  std::string Page(std::size_t p) const { return bytes.substr(At(p), layout->pageSize); }
+  void SetPage(std::size_t p, const std::string& page) { bytes.replace(At(p), page.size(), page); }
 };
 
 TwoTableFile MakeTwoTableFile(const TempDir& dir, JetVersion version) {
@@ -283,12 +260,11 @@ TwoTableFile MakeTwoTableFile(const TempDir& dir, JetVersion version) {
   const auto path = dir.File(version == JetVersion::Jet3 ? "two3.mdb" : "two4.mdb");
   EXPECT_FALSE(CreateJetDatabase(path, version, {warp, fleets}).Failed());
   TwoTableFile f{&jet::LayoutFor(version), testing::ReadFile(path)};
-  for (std::size_t p = 3; p < f.Pages(); ++p) {
-    if (f.bytes[f.At(p)] == 2) (f.warpDef ? f.fleetDef : f.warpDef) = p;
-    if (f.bytes[f.At(p)] == 1 && Get32(f.bytes, f.At(p) + 4) == f.warpDef) f.warpData = p;
-    if (f.bytes[f.At(p)] == 1 && Get32(f.bytes, f.At(p) + 4) == f.fleetDef) f.fleetData = p;
-  }
-  EXPECT_TRUE(f.fleetDef && f.warpData && f.fleetData);
+  const std::size_t size = f.layout->pageSize;
+  f.warpDef = FindPage(f.bytes, 2, 0, 2, size);
+  f.fleetDef = FindPage(f.bytes, 2, 0, f.warpDef, size);
+  f.warpData = FindPage(f.bytes, 1, static_cast<std::uint32_t>(f.warpDef), 2, size);
+  f.fleetData = FindPage(f.bytes, 1, static_cast<std::uint32_t>(f.fleetDef), 2, size);
   return f;
 }
 
@@ -306,19 +282,19 @@ TEST(JetDamageTest, DamageLibmdbWouldPassOverFailsTheWholeRead) {
       {"intact", [](TwoTableFile&) {}, "", 40},
       {"a deleted row, counted out",
        [](TwoTableFile& f) {
-         Put(f.bytes, f.RowOffsetAt(5), 2, (Get32(f.bytes, f.RowOffsetAt(5)) & 0xFFFF) | 0x4000);
+         f.bytes[f.At(f.warpData) + f.layout->dataHeader + 2 * 5 + 1] |= 0x40;  // row 5's flags
          Put(f.bytes, f.NumRowsAt(), 4, 39);
        },
        "", 39},
       {"data pages swapped between two tables",
        [](TwoTableFile& f) {
-         const auto warp = f.bytes.begin() + static_cast<long>(f.At(f.warpData));
-         std::swap_ranges(warp, warp + f.layout->pageSize,
-                          f.bytes.begin() + static_cast<long>(f.At(f.fleetData)));
+         const std::string warp = f.Page(f.warpData);
+         f.SetPage(f.warpData, f.Page(f.fleetData));
+         f.SetPage(f.fleetData, warp);
        },
        "page {data} of table \"Warp Points\" belongs to table \"Fleets\""},
       {"a table definition over the data page",
-       [](TwoTableFile& f) { f.CopyPage(f.fleetDef, f.warpData); },
+       [](TwoTableFile& f) { f.SetPage(f.warpData, f.Page(f.fleetDef)); },
        "page {data} of table \"Warp Points\" is a table definition, not a data page"},
       {"the data page dropped from the page map",
        [](TwoTableFile& f) { f.SetMapBit(f.warpData, false); },
@@ -334,9 +310,7 @@ TEST(JetDamageTest, DamageLibmdbWouldPassOverFailsTheWholeRead) {
        "names page {past}, but the file ends after page {last} (truncated?)"},
       // libmdb crashes on this one; the reader's own checks must come first and say why.
       {"the page maps zeroed",
-       [](TwoTableFile& f) {
-         std::fill_n(f.bytes.begin() + static_cast<long>(f.At(1)), f.layout->pageSize, '\0');
-       },
+       [](TwoTableFile& f) { f.SetPage(1, std::string(f.layout->pageSize, '\0')); },
        "the page map of table \"MSysObjects\": it is on page 1, which is not a database page"},
       {"cut 100 bytes short", [](TwoTableFile& f) { f.bytes.resize(f.bytes.size() - 100); },
        "the file is cut short"},
@@ -375,7 +349,6 @@ TEST(JetDamageTest, DamageLibmdbWouldPassOverFailsTheWholeRead) {
       EXPECT_EQ(err.code, E_FAIL) << "read " << rows << " rows";
       EXPECT_NE(err.reason.find("damaged Jet file: "), std::string::npos) << err.reason;
       EXPECT_NE(err.reason.find(says), std::string::npos) << err.reason;
-      EXPECT_TRUE(appended.Failed());
       EXPECT_TRUE(testing::ReadFile(path) == f.bytes) << "the file was changed";
       EXPECT_NE(appended.reason.find("damaged"), std::string::npos) << appended.reason;
     }
