@@ -331,7 +331,7 @@ TEST(ReplaceFileTest, EveryKindOfTarget) {
     EXPECT_EQ(result.status == ReplaceFileResult::Status::Written, reason.empty());
     if (fs::is_regular_file(file)) {
       EXPECT_EQ(testing::ReadFile(file), reason.empty() ? "new" : "old");
-      EXPECT_EQ(fs::status(file).permissions(), fs::perms(mode));
+      EXPECT_EQ(static_cast<mode_t>(fs::status(file).permissions()), mode);
     }
     EXPECT_TRUE(target != "link" || fs::is_symlink(path));
     EXPECT_TRUE(target != "/dev/null" || fs::is_character_file(path));
