@@ -189,9 +189,8 @@ TEST_P(ReadersTest, BinaryValuesReadBackUnchanged) {
   JetTableSpec t{"B", {{"Bytes", Binary, 4}, {"N", LongInteger}}, {rows[0]}};
   ASSERT_EQ(CreateJetDatabase(path, v, {t}).reason, "");
   ASSERT_EQ(AppendJetRows(path, "B", {rows[1], rows[2]}).reason, "");
-  EXPECT_NE(
-      AppendJetRows(path, "B", {{Blob{{1, 2, 3, 4, 5}}, Cell{}}}).reason.find("5 bytes do not fit"),
-      kNpos);
+  const Row tooLong = {Blob{{1, 2, 3, 4, 5}}, Cell{}};
+  EXPECT_NE(AppendJetRows(path, "B", {tooLong}).reason.find("5 bytes do not fit"), kNpos);
   EXPECT_TRUE(ReadBack(path, "B") == rows);
   RequireNodeReader();
   EXPECT_EQ(

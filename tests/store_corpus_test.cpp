@@ -372,9 +372,8 @@ TEST(JetDamageTest, TextEndsAtItsFirstNul) {
   for (const auto& [name, version, written, stored, patched, read] : cases) {
     SCOPED_TRACE(name);
     const auto path = dir.File(std::string(name) + ".mdb");
-    const JetColumn column{"Name", JetColumnType::Text, 50};
-    ASSERT_FALSE(
-        CreateJetDatabase(path, version, {{"Warp Points", {column}, {{written}}}}).Failed());
+    const JetTableSpec table{"Warp Points", {{"Name", JetColumnType::Text, 50}}, {{written}}};
+    ASSERT_FALSE(CreateJetDatabase(path, version, {table}).Failed());
     std::string bytes = testing::ReadFile(path);
     const auto at = bytes.find(stored);
     ASSERT_NE(at, std::string::npos);
