@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <optional>
 #include <set>
 #include <thread>
@@ -36,7 +35,6 @@ using testing::TempDir;
 const Binding kNumber{Binding::Kind::Int32}, kText{Binding::Kind::Text, 50};
 const std::vector<Binding> kEmpireBindings = {kNumber, kNumber, kText, kText, kNumber};
 
-// ---------------------------------------------------------------------------------------
 // Conversions of bound values: to a 32-bit number, or to a text of at most 50 characters.
 // The text fuzzer checks numbers and texts against references, starting from its seeds
 // (the limits, signs, reals, texts of 50 and 51 characters); here are the cells it does not
