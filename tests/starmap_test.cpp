@@ -39,14 +39,8 @@ TEST(NameRulesTest, DestinationNameAndClass) {
   }
 }
 
-class LoadTest : public ::testing::TestWithParam<FixtureFormat> {
+class LoadFixture : public ::testing::Test {
  protected:
-  std::string Empire(const std::string& name, const std::vector<EmpireRow>& rows) {
-    const std::string path = dir_.File(name);
-    testing::WriteEmpireFile(GetParam(), path, rows);
-    return path;
-  }
-
   LoadResult Load(const FileChoice& choice) {
     return LoadEmpireDatabase(choice, starMap_, rows_, output_);
   }
@@ -55,6 +49,15 @@ class LoadTest : public ::testing::TestWithParam<FixtureFormat> {
   StarMap starMap_;
   EmpireRowSource rows_;
   StringOutputBox output_;
+};
+
+class LoadTest : public LoadFixture, public ::testing::WithParamInterface<FixtureFormat> {
+ protected:
+  std::string Empire(const std::string& name, const std::vector<EmpireRow>& rows) {
+    const std::string path = dir_.File(name);
+    testing::WriteEmpireFile(GetParam(), path, rows);
+    return path;
+  }
 };
 
 TEST_P(LoadTest, SingleFileFillsListsAndStarMap) {
@@ -125,21 +128,15 @@ TEST_P(LoadTest, LaterLoadsKeepEmpiresButReplaceLists) {
 INSTANTIATE_TEST_SUITE_P(Formats, LoadTest, ::testing::ValuesIn(testing::AllFixtureFormats()),
                          [](const auto& info) { return testing::FormatName(info.param); });
 
-TEST(LoadEdgeTest, RootFolderChoiceJoinsWithASlash) {
-  StarMap starMap;
-  EmpireRowSource rows;
-  StringOutputBox output;
-  const LoadResult result =
-      LoadEmpireDatabase(FileChoice{"/", {"lanewright-no-such-file.mdb"}}, starMap, rows, output);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(output.Text(),
+TEST_F(LoadFixture, RootFolderChoiceJoinsWithASlash) {
+  EXPECT_FALSE(Load(FileChoice{"/", {"lanewright-no-such-file.mdb"}}).ok);
+  EXPECT_EQ(output_.Text(),
             "multiple dbfiles on path /\r\nopening dbfile //lanewright-no-such-file.mdb\r\n"
             "failed with hr=-2147467259");
 }
 
-TEST(LoadEdgeTest, UnreadableRowsAreSkippedAndCounted) {
-  TempDir dir;
-  const auto path = dir.File("mixed.db");
+TEST_F(LoadFixture, UnreadableRowsAreSkippedAndCounted) {
+  const auto path = dir_.File("mixed.db");
   // Rows a reader must refuse: a NULL, a text of 51 characters, a number out of range,
   // and a text where a number belongs.
   testing::WriteTable(
@@ -151,16 +148,13 @@ TEST(LoadEdgeTest, UnreadableRowsAreSkippedAndCounted) {
        {4, 3, "Big", "BigA", std::int64_t{1} << 40},
        {5, "seven", "Word", "WordA", 5},
        {6, "7", std::string(50, 'M'), "GammaB", 6}});
-  StarMap starMap;
-  EmpireRowSource rows;
-  StringOutputBox output;
-  const LoadResult result = LoadEmpireDatabase(FileChoice{path, {}}, starMap, rows, output);
+  const LoadResult result = Load(FileChoice{path, {}});
   ASSERT_TRUE(result.ok);
-  EXPECT_EQ(output.Text(), "one file selected: " + path + "\r\nopening dbfile " + path +
-                               "\r\nskipped 4 unreadable rows in " + path + "\r\n");
+  EXPECT_EQ(output_.Text(), "one file selected: " + path + "\r\nopening dbfile " + path +
+                                "\r\nskipped 4 unreadable rows in " + path + "\r\n");
   EXPECT_EQ(result.lists.names,
             (std::vector<std::string>{"Alpha", "Beta", "Gamma", std::string(50, 'M')}));
-  EXPECT_EQ(starMap.empires, (std::set<std::int32_t>{3, 7}));
+  EXPECT_EQ(starMap_.empires, (std::set<std::int32_t>{3, 7}));
 }
 
 }  // namespace
