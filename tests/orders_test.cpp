@@ -1,23 +1,19 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <set>
-#include <sstream>
+#include <tuple>
 
 #include "orders/ConvoySink.h"
 #include "orders/StoreRoute.h"
 #include "orders/TurnEntryDatabase.h"
 #include "starmap/LoadEmpireDatabase.h"
 #include "support/Fixtures.h"
-#include "support/RunProcess.h"
 #include "support/TempDir.h"
 
 namespace lanewright {
@@ -38,7 +34,9 @@ Row Order(Cell empire, Cell code, Cell number, std::size_t columns = kOrderColum
   return row;
 }
 
-Row Fleet(Cell empire, Cell number) { return {std::move(empire), std::move(number), "x"}; }
+Row Fleet(Cell empire, Cell number, Cell name = std::string("x")) {
+  return {std::move(empire), std::move(number), std::move(name)};
+}
 
 // Writes "Fleets" and, unless columns is 0, a table "Orders" that many columns wide whose
 // third column has numberType.
@@ -55,12 +53,10 @@ std::string WriteTurnDb(const std::string& path, const std::vector<Row>& orders,
   return path;
 }
 
-std::vector<Row> ReadRows(const std::string& path, const std::string& table) {
+std::vector<Row> OrderRows(const std::string& path) {
   StoreError err;
-  auto reader = store::OpenTable(path, table, err);
-  EXPECT_TRUE(reader) << err.reason;
-  std::vector<Row> rows;
-  for (Row row; reader && reader->Next(row) == store::S_OK;) rows.push_back(row);
+  auto rows = testing::ReadAllRows(path, "Orders", err);
+  EXPECT_FALSE(err.Failed()) << err.reason;
   return rows;
 }
 
@@ -104,29 +100,24 @@ TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
   // clang-format on
   // Only SQLite keeps a text, a fraction or a 64-bit number in a number column.
   const bool sqlite = GetParam() == FixtureFormat::Sqlite;
-  if (sqlite) {
+  if (sqlite)
     for (Cell n : {Cell{"n/a"}, Cell{7.5}, Cell{std::int64_t{5000000000}}})
       orders.insert(orders.begin() + 1, Order(3, "MOVE", n, 55));
-  }
   // Unused arguments and fleet names left NULL by other programs do not hide a row.
   Row nullArguments = Order(8, "MOVE", 300, 55);
   nullArguments[3] = nullArguments[40] = std::monostate{};
   orders.push_back(nullArguments);
-  Row unnamedFleet = Fleet(4, 9);
-  unnamedFleet[2] = std::monostate{};
   const std::string path = WriteTurnDb(dir.File("turn.db"), orders,
                                        {Fleet(3, 12), Fleet(4, 7), Fleet(3, std::monostate{}),
-                                        Fleet(3, 5), Fleet(3, 12), unnamedFleet},
+                                        Fleet(3, 5), Fleet(3, 12), Fleet(4, 9, {})},
                                        GetParam(), 55);
   TurnEntryDatabase db(path);
   StoreError err;
   EXPECT_TRUE(db.Check(err)) << err.reason;
   EXPECT_EQ(db.HighestOrderNumber(3, err), 150);
   EXPECT_EQ(db.LastSkippedRows(), sqlite ? 5 : 2);
-  EXPECT_EQ(db.HighestOrderNumber(4, err), 900);
-  EXPECT_EQ(db.HighestOrderNumber(5, err), 0);
-  EXPECT_EQ(db.HighestOrderNumber(6, err), 2147483647);
-  EXPECT_EQ(db.HighestOrderNumber(8, err), 300);
+  for (auto [empire, highest] : {std::pair{4, 900}, {5, 0}, {6, 2147483647}, {8, 300}})
+    EXPECT_EQ(db.HighestOrderNumber(empire, err), highest) << empire;
   EXPECT_EQ(db.ListFleets(3, err), (Ints{12, 5, 12}));  // table order, repeats kept
   EXPECT_EQ(db.LastSkippedRows(), 1);
   EXPECT_EQ(db.ListFleets(4, err), (Ints{7, 9}));
@@ -160,7 +151,7 @@ TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
   err = {};
   ASSERT_TRUE(db.InsertOrders(3, decide({}, batch), err)) << err.reason;
   EXPECT_EQ(db.HighestOrderNumber(3, err), 160);
-  const auto rows = ReadRows(path, "Orders");
+  const auto rows = OrderRows(path);
   ASSERT_EQ(rows.size(), orders.size() + 2);
   Row expected = Order(3, "MOVE", 150, 55);
   expected[4] = std::string("Alpha"), expected[5] = std::string("17"), expected[54] = {};
@@ -176,34 +167,29 @@ INSTANTIATE_TEST_SUITE_P(Formats, TurnEntryFormatTest,
                          [](const auto& info) { return testing::FormatName(info.param); });
 
 TEST(TurnEntryDatabaseTest, BadFilesFailCleanlyAndAreNeverWritten) {
-  const struct {
-    const char* what;
-    int columns;  // of "Orders": 0 for no such table, -1 for no file
-    const char* numberType;
-    store::HResult code;
-    const char* reasonPart;
-  } cases[] = {
+  // The columns of "Orders": 0 for no such table, -1 for no file.
+  const std::tuple<const char*, int, const char*, store::HResult, const char*> cases[] = {
       // Files that are no database at all are the store's (OpenTableTest).
       {"missing", -1, "", store::E_FAIL, "no such file"},
       {"no Orders", 0, "INTEGER", store::DB_E_NOTABLE, "Orders"},
       {"53 columns", 53, "INTEGER", store::DB_E_BADORDINAL, "53 columns"},
       {"binary column", 54, "BLOB", store::DB_E_UNSUPPORTEDCONVERSION, "binary"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, columns, numberType, code, reasonPart] : cases) {
+    SCOPED_TRACE(what);
     TempDir dir;
     const std::string path = dir.File("turn.db");
-    if (c.columns >= 0) WriteTurnDb(path, {}, {}, FixtureFormat::Sqlite, c.columns, c.numberType);
+    if (columns >= 0) WriteTurnDb(path, {}, {}, FixtureFormat::Sqlite, columns, numberType);
     const bool existed = std::filesystem::exists(path);
     const std::string before = existed ? testing::ReadFile(path) : "";
     TurnEntryDatabase db(path);
     StoreError read, check, insert;
     EXPECT_EQ(db.HighestOrderNumber(3, read), 0);
-    EXPECT_EQ(read.code, c.code) << read.reason;
+    EXPECT_EQ(read.code, code) << read.reason;
     EXPECT_FALSE(db.Check(check));
     EXPECT_FALSE(Store(db, kFiveOrders, insert));
-    EXPECT_EQ(insert.code, c.code) << insert.reason;
-    EXPECT_NE(insert.reason.find(c.reasonPart), std::string::npos) << insert.reason;
+    EXPECT_EQ(insert.code, code) << insert.reason;
+    EXPECT_NE(insert.reason.find(reasonPart), std::string::npos) << insert.reason;
     EXPECT_EQ(std::filesystem::exists(path), existed);
     EXPECT_EQ(existed ? testing::ReadFile(path) : "", before);
   }
@@ -212,7 +198,7 @@ TEST(TurnEntryDatabaseTest, BadFilesFailCleanlyAndAreNeverWritten) {
 // A table damaged after its first page fails whole: no highest number, no fleet list and
 // nothing stored from part of a table.
 TEST(TurnEntryDatabaseTest, DamagePartWayFailsWhole) {
-  for (const char* table : {"Orders", "Fleets"}) {
+  for (const std::string table : {"orders", "Fleets"}) {
     SCOPED_TRACE(table);
     TempDir dir;
     std::vector<Row> orders, fleets;
@@ -222,16 +208,13 @@ TEST(TurnEntryDatabaseTest, DamagePartWayFailsWhole) {
     }
     const std::string path = WriteTurnDb(dir.File("turn.db"), orders, fleets);
     std::int64_t page = 0;  // the table's last page of rows
-    {
-      auto db = Connect(path, "");
-      sqlite3_stmt* raw = nullptr;
-      sqlite3_prepare_v2(db.get(), "SELECT max(pageno) FROM dbstat WHERE name = ?1", -1, &raw,
-                         nullptr);
-      sqlite3_bind_text(raw, 1, table == std::string("Orders") ? "orders" : table, -1, nullptr);
-      sqlite3_step(raw);
-      page = sqlite3_column_int64(raw, 0);
-      sqlite3_finalize(raw);
-    }
+    const auto keep = [](void* page, int, char** value, char**) {
+      *static_cast<std::int64_t*>(page) = std::atoll(value[0]);
+      return 0;
+    };
+    sqlite3_exec(Connect(path, "").get(),
+                 ("SELECT max(pageno) FROM dbstat WHERE name = '" + table + "'").c_str(), keep,
+                 &page, nullptr);
     ASSERT_GT(page, 2);
     std::string bytes = testing::ReadFile(path);
     std::fill_n(bytes.begin() + (page - 1) * 4096, 4096, '\xFF');
@@ -239,7 +222,7 @@ TEST(TurnEntryDatabaseTest, DamagePartWayFailsWhole) {
 
     TurnEntryDatabase db(path);
     StoreError err;
-    if (table == std::string("Orders")) {
+    if (table == "orders") {
       EXPECT_EQ(db.HighestOrderNumber(7, err), 0);
       EXPECT_EQ(err.code, store::E_FAIL);
       err = {};
@@ -269,58 +252,49 @@ TEST(TurnEntryDatabaseTest, AJetOrdersTableWithAnIndexRefusesOrders) {
   EXPECT_TRUE(testing::ReadFile(path) == bytes);
 }
 
-TEST(TurnEntryDatabaseTest, AStoreThatFailsHalfWayLeavesTheTableAsItWas) {
+// A store that fails half-way (the table refuses a row) or that waits in vain for another
+// program's lock writes nothing; while the file is held exclusively, reading fails too.
+TEST(TurnEntryDatabaseTest, AFailedStoreLeavesTheTableAsItWas) {
+  TempDir dir;
+  const std::string path =
+      WriteTurnDb(dir.File("turn.db"), {Order(7, "MOVE", 10), Order(7, "WARP", 20)});
+  const auto before = OrderRows(path);
+  TurnEntryDatabase db(path);
   for (int failAt : {1, 3, 5}) {
-    TempDir dir;
-    const std::string path =
-        WriteTurnDb(dir.File("turn.db"), {Order(7, "MOVE", 10), Order(7, "WARP", 20)});
-    Connect(path,
-            fmt::format("CREATE TRIGGER full BEFORE INSERT ON Orders WHEN (SELECT count(*) "
-                        "FROM Orders) >= {} BEGIN SELECT RAISE(ABORT, 'the table is full'); END",
-                        1 + failAt));
-    const auto before = ReadRows(path, "Orders");
+    Connect(path, fmt::format("DROP TRIGGER IF EXISTS full; CREATE TRIGGER full BEFORE INSERT ON "
+                              "Orders WHEN (SELECT count(*) FROM Orders) >= {} BEGIN SELECT "
+                              "RAISE(ABORT, 'the table is full'); END",
+                              1 + failAt));
     StoreError err;
-    TurnEntryDatabase db(path);
     EXPECT_FALSE(Store(db, kFiveOrders, err));
     EXPECT_NE(err.reason.find("the table is full"), std::string::npos) << err.reason;
-    EXPECT_EQ(ReadRows(path, "Orders"), before) << failAt;
+    EXPECT_EQ(OrderRows(path), before) << failAt;
   }
-}
 
-TEST(TurnEntryDatabaseTest, ALockedFileMakesCallsWaitThenFailWithoutWriting) {
   const auto wait = store::LockWait();
   store::SetLockWait(std::chrono::milliseconds(200));
-  TempDir dir;
-  const std::string path = WriteTurnDb(dir.File("turn.db"), {Order(7, "MOVE", 10)});
-  TurnEntryDatabase db(path);
   StoreError err;
-  {
-    auto writer = Connect(path,
-                          "BEGIN IMMEDIATE; INSERT INTO Orders SELECT * FROM Orders; "
-                          "UPDATE Orders SET Number = 20 WHERE rowid = 2");
-    EXPECT_FALSE(Store(db, kFiveOrders, err));
-    EXPECT_NE(err.reason.find("locked; another program"), std::string::npos) << err.reason;
-    sqlite3_exec(writer.get(), "COMMIT", nullptr, nullptr, nullptr);
-  }
-  {
-    auto holder = Connect(path, "BEGIN EXCLUSIVE");
-    err = {};
-    EXPECT_EQ(db.HighestOrderNumber(7, err), 0);
-    EXPECT_EQ(err.code, store::E_FAIL);
-  }
+  auto other = Connect(path,
+                       "DROP TRIGGER full; BEGIN IMMEDIATE; INSERT INTO Orders SELECT * FROM "
+                       "Orders; UPDATE Orders SET Number = 30 WHERE rowid = 3");
+  EXPECT_FALSE(Store(db, kFiveOrders, err));
+  EXPECT_NE(err.reason.find("locked; another program"), std::string::npos) << err.reason;
+  sqlite3_exec(other.get(), "COMMIT; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
   err = {};
-  EXPECT_EQ(db.HighestOrderNumber(7, err), 20);  // only the other program's row arrived
-  EXPECT_EQ(ReadRows(path, "Orders").size(), 2u);
+  EXPECT_EQ(db.HighestOrderNumber(7, err), 0);
+  EXPECT_EQ(err.code, store::E_FAIL);
+  other.reset();
+  err = {};
+  EXPECT_EQ(db.HighestOrderNumber(7, err), 30);  // only the other program's rows arrived
+  EXPECT_EQ(OrderRows(path).size(), 4u);
   store::SetLockWait(wait);
 }
 
 // The SURV orders follow the empire data as loaded for the start system and the warp
 // point; the destination's and other empires' pairs must not count for "SS".
 TEST(ConvoySinkTest, SurveyOrders) {
-  const struct {
-    bool survey, backSurvey, systemKnown, warpPointKnown;
-    const char* codes;
-  } cases[] = {
+  // survey, back-survey, the empire knows the start system, the empire knows the warp point
+  const std::tuple<bool, bool, bool, bool, const char*> cases[] = {
       {true, false, true, true, "MOVE10 WARP20"},
       {true, true, true, true, "MOVE10 WARP20"},
       {true, false, true, false, "MOVE10 SURV20 WARP30"},
@@ -328,17 +302,16 @@ TEST(ConvoySinkTest, SurveyOrders) {
       {true, false, false, true, "SS10 MOVE20 WARP30"},
       {false, true, false, false, "MOVE10 WARP20"},  // back-SURV without survey means nothing
   };
-  for (const auto& c : cases) {
+  for (const auto& [survey, backSurvey, systemKnown, warpPointKnown, codes] : cases) {
     SystemEmpireSet known;
     known.Insert("Elsewhere", 7);
     known.Insert("Alpha", 3);
-    if (c.systemKnown) known.Insert("Alpha", 7);
+    if (systemKnown) known.Insert("Alpha", 7);
     StringOutputBox box;
-    ConvoySink sink(box, 7, 10, "12", c.survey, c.backSurvey);
+    ConvoySink sink(box, 7, 10, "12", survey, backSurvey);
     sink.Clear();
-    const std::vector<std::int32_t> empires = c.warpPointKnown ? Ints{3, 7} : Ints{3};
-    sink.WarpStep("Alpha", "Elsewhere", -4, 'C', empires, 99, known);
-    EXPECT_EQ(Codes(sink.Orders()), c.codes);
+    sink.WarpStep("Alpha", "Elsewhere", -4, 'C', warpPointKnown ? Ints{3, 7} : Ints{3}, 99, known);
+    EXPECT_EQ(Codes(sink.Orders()), codes);
     EXPECT_NE(box.Text().find(", 12, Alpha, -4\r\n"), std::string::npos) << box.Text();
   }
 }
@@ -352,14 +325,11 @@ class FakeStore final : public TurnEntryStore {
   bool Check(StoreError&) override { return true; }
   bool InsertOrders(std::int32_t, const DecideRows& decide, StoreError& err) override {
     ++calls;
-    if (!failWith.empty()) {
+    if (!failWith.empty())
       err = {store::E_FAIL, failWith};
-      return false;
-    }
-    std::vector<OrderRow> rows = decide(taken, err);
-    if (err.Failed()) return false;
-    stored = std::move(rows);
-    return true;
+    else if (auto rows = decide(taken, err); !err.Failed())
+      stored = std::move(rows);
+    return !err.Failed();
   }
   int calls = 0;
   std::string failWith;
@@ -367,29 +337,25 @@ class FakeStore final : public TurnEntryStore {
   std::vector<OrderRow> stored;
 };
 
+// Alpha -> Beta is one jump, over a warp point empire 3 knows; empire 7 knows only Gamma.
 class StoreRouteTest : public ::testing::Test {
  protected:
-  void Load(const std::vector<testing::EmpireRow>& rows) {
+  void SetUp() override {
     const std::string path = dir_.File("empire.db");
-    testing::WriteEmpireFile(FixtureFormat::Sqlite, path, rows);
+    testing::WriteEmpireFile(FixtureFormat::Sqlite, path,
+                             {{1, 3, "Alpha", "BetaA", 17}, {2, 7, "Gamma", "DeltaB", 30}});
     starMap_.databaseFiles = {path};
     StringOutputBox loadText;
     ASSERT_TRUE(ReadEmpireFiles(starMap_, rows_, loadText).ok) << loadText.Text();
   }
-  StoreRouteResult Run(const std::string& to, const std::vector<std::string>& stops, bool convoy,
-                       bool survey, std::int32_t empire, std::int32_t start, TurnEntryStore& store,
+  StoreRouteResult Run(bool convoy, bool survey, std::int32_t empire, std::int32_t start,
                        bool defaultStart = false) {
     ConvoyValues v;
     v.convoy = convoy, v.survey = v.backSurvey = survey, v.empire = empire, v.startOrder = start;
-    v.defaultStartOrder = defaultStart;
-    v.fleet = convoy ? "1234" : "12";
-    v.name = "Alpha -> Beta";
-    RouteRequest request;
-    request.from = "Alpha";
-    request.stops = stops;
-    request.to = to;
-    return StoreRoute(starMap_, planner_, request, v, store, output_);
+    v.defaultStartOrder = defaultStart, v.fleet = convoy ? "1234" : "12", v.name = "Alpha -> Beta";
+    return StoreRoute(starMap_, planner_, {"Alpha", {}, "Beta", {}}, v, store_, output_);
   }
+  FakeStore store_;
   TempDir dir_;
   StarMap starMap_;
   EmpireRowSource rows_;
@@ -398,63 +364,57 @@ class StoreRouteTest : public ::testing::Test {
 };
 
 TEST_F(StoreRouteTest, WorkedExampleIsStoredAsShown) {
-  Load({{1, 3, "Alpha", "BetaA", 17}, {2, 7, "Gamma", "DeltaB", 30}});
-  FakeStore store;
-  const auto result = Run("Beta", {}, false, true, 7, 100, store);
+  const auto result = Run(false, true, 7, 100);
   EXPECT_TRUE(result.stored);
   EXPECT_EQ(result.ordersStored, 5);
   EXPECT_EQ(output_.Text(),
             "7, SS, 100, 12\r\n7, MOVE, 110, 12, Alpha, 17\r\n7, SURV, 120, 12\r\n"
             "7, WARP, 130, 12\r\n7, SURV, 140, 12\r\n");
-  EXPECT_EQ(Codes(store.stored), "SS100 MOVE110 SURV120 WARP130 SURV140");
+  EXPECT_EQ(Codes(store_.stored), "SS100 MOVE110 SURV120 WARP130 SURV140");
   // The same jump in Move mode.
-  Run("Beta", {}, false, false, 7, 100, store);
+  Run(false, false, 7, 100);
   EXPECT_EQ(output_.Text(), "7, MOVE, 100, 12, Alpha, 17\r\n7, WARP, 110, 12\r\n");
-  EXPECT_EQ(store.stored, (std::vector<OrderRow>{{7, "MOVE", 100, "12", "Alpha", "17"},
-                                                 {7, "WARP", 110, "12", " ", " "}}));
+  EXPECT_EQ(store_.stored, (std::vector<OrderRow>{{7, "MOVE", 100, "12", "Alpha", "17"},
+                                                  {7, "WARP", 110, "12", " ", " "}}));
 }
 
 // Nothing is stored for empire data that cannot be opened (a failure text without a line
 // break of its own), or numbers past the column's range (the last one that fits is stored);
 // a store that refuses the orders is reported at the end.
 TEST_F(StoreRouteTest, OrdersAreStoredAllOrNothing) {
-  Load({{1, 3, "Alpha", "BetaA", 17}});
-  FakeStore store;
-  EXPECT_FALSE(Run("Beta", {}, true, false, 3, 2147483630, store).stored);
+  EXPECT_FALSE(Run(true, false, 3, 2147483630).stored);
   EXPECT_EQ(output_.Text(),
             "3, CNVR, 2147483630, Alpha -> Beta\r\n3, MOVE, 2147483640, 1234, Alpha, 17\r\n"
             "3, WARP, 2147483650, 1234\r\n3, CNVR, 2147483660, Alpha -> Beta\r\n"
             "Could not store the orders: the order numbers would run past 2147483647\r\n");
-  EXPECT_TRUE(store.stored.empty());
-  EXPECT_TRUE(Run("Beta", {}, false, false, 3, 2147483637, store).stored);
-  EXPECT_EQ(Codes(store.stored), "MOVE2147483637 WARP2147483647");
+  EXPECT_TRUE(store_.stored.empty());
+  EXPECT_TRUE(Run(false, false, 3, 2147483637).stored);
+  EXPECT_EQ(Codes(store_.stored), "MOVE2147483637 WARP2147483647");
 
-  store.failWith = "turn.db: database is locked";
-  const auto refused = Run("Beta", {}, false, false, 3, 10, store);
-  EXPECT_EQ(refused.storeError.reason, store.failWith);
+  store_.failWith = "turn.db: database is locked";
+  const auto refused = Run(false, false, 3, 10);
+  EXPECT_EQ(refused.storeError.reason, store_.failWith);
   EXPECT_EQ(output_.Text(),
             "3, MOVE, 10, 12, Alpha, 17\r\n3, WARP, 20, 12\r\n"
             "Could not store the orders: turn.db: database is locked\r\n");
 
   starMap_.databaseFiles.insert(dir_.File("gone.db"));
-  const auto unreadable = Run("Beta", {}, false, false, 7, 100, store);
+  const auto unreadable = Run(false, false, 7, 100);
   EXPECT_TRUE(unreadable.plan.error.Failed());
   EXPECT_EQ(output_.Text(), "failed with hr=-2147467259\r\nNo orders were stored.\r\n");
-  EXPECT_EQ(store.calls, 3);  // never without a route
+  EXPECT_EQ(store_.calls, 3);  // never without a route
 }
 
 // The default start is taken from the numbers the store holds when it stores (another
 // program may have added orders since the dialog showed its number).
 TEST_F(StoreRouteTest, DefaultStartIsComputedWhenStoring) {
-  Load({{1, 3, "Alpha", "BetaA", 17}});
-  FakeStore store;
-  store.taken = {-5, 100, 230};
-  EXPECT_TRUE(Run("Beta", {}, false, false, 3, 110, store, /*defaultStart=*/true).stored);
-  EXPECT_EQ(Codes(store.stored), "MOVE240 WARP250");
+  store_.taken = {-5, 100, 230};
+  EXPECT_TRUE(Run(false, false, 3, 110, /*defaultStart=*/true).stored);
+  EXPECT_EQ(Codes(store_.stored), "MOVE240 WARP250");
   EXPECT_EQ(output_.Text(), "3, MOVE, 240, 12, Alpha, 17\r\n3, WARP, 250, 12\r\n");
-  store.taken = {-5};
-  EXPECT_TRUE(Run("Beta", {}, false, false, 3, 110, store, true).stored);
-  EXPECT_EQ(Codes(store.stored), "MOVE10 WARP20");
+  store_.taken = {-5};
+  EXPECT_TRUE(Run(false, false, 3, 110, true).stored);
+  EXPECT_EQ(Codes(store_.stored), "MOVE10 WARP20");
 }
 
 }  // namespace
