@@ -34,9 +34,7 @@ Row Order(Cell empire, Cell code, Cell number, std::size_t columns = kOrderColum
   return row;
 }
 
-Row Fleet(Cell empire, Cell number, Cell name = std::string("x")) {
-  return {std::move(empire), std::move(number), std::move(name)};
-}
+Row Fleet(Cell empire, Cell number, Cell name = std::string("x")) { return {empire, number, name}; }
 
 // Writes "Fleets" and, unless columns is 0, a table "Orders" that many columns wide whose
 // third column has numberType.
