@@ -378,15 +378,13 @@ TEST_F(StoreRouteTest, OrdersAreStoredAllOrNothing) {
   EXPECT_EQ(Codes(store_.stored), "MOVE2147483637 WARP2147483647");
 
   store_.failWith = "turn.db: database is locked";
-  const auto refused = Run(false, false, 3, 10);
-  EXPECT_EQ(refused.storeError.reason, store_.failWith);
+  EXPECT_EQ(Run(false, false, 3, 10).storeError.reason, store_.failWith);
   EXPECT_EQ(output_.Text(),
             "3, MOVE, 10, 12, Alpha, 17\r\n3, WARP, 20, 12\r\n"
             "Could not store the orders: turn.db: database is locked\r\n");
 
   starMap_.databaseFiles.insert(dir_.File("gone.db"));
-  const auto unreadable = Run(false, false, 7, 100);
-  EXPECT_TRUE(unreadable.plan.error.Failed());
+  EXPECT_TRUE(Run(false, false, 7, 100).plan.error.Failed());
   EXPECT_EQ(output_.Text(), "failed with hr=-2147467259\r\nNo orders were stored.\r\n");
   EXPECT_EQ(store_.calls, 3);  // never without a route
 }

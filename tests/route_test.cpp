@@ -120,10 +120,9 @@ TEST(RouteSearchTest, RandomGraphsTakeTheScanningSearchsPath) {
     const int n = std::uniform_int_distribution<int>(2, 40)(rng);
     std::uniform_int_distribution<int> pick(0, n - 1), cost(0, 3), h(0, 6);
     TestGraph g{std::vector<float>(n, 0.0f), {}, round % 5 == 0 ? pick(rng) : -1};
-    for (int e = std::uniform_int_distribution<int>(0, 4 * n)(rng); e > 0; --e) {
-      const float from = pick(rng), to = pick(rng);
-      g.edges.push_back({from, to, static_cast<float>(cost(rng))});
-    }
+    for (int e = std::uniform_int_distribution<int>(0, 4 * n)(rng); e > 0; --e)
+      g.edges.push_back({static_cast<float>(pick(rng)), static_cast<float>(pick(rng)),
+                         static_cast<float>(cost(rng))});  // drawn left to right
     for (auto& v : g.h) v = round % 3 ? static_cast<float>(h(rng)) : 0.0f;
     const int start = pick(rng), goal = pick(rng);
     if (round % 2) {

@@ -129,15 +129,11 @@ TEST(Script, RegistrationSemantics) {
   MemoryRegistryStore store;
   Load(store, {"[HKCR\\CLSID]", "[HKCR\\CLSID\\Keep]", "[HKCR\\Old]", "[HKCR\\Old\\Stale]",
                "[HKCR\\Gone]", "[HKCR\\Gone\\Deep]"});
-  EXPECT_EQ(Apply(store,
-                  "hkey_classes_root {\r\n"
-                  "  delete CLSID  FORCEREMOVE Old { New }  Delete Gone = s 'x'\r\n"
-                  "  'Types' { VAL Str = S 'a b''c' val Num = D '4294967295' "
-                  "val Bin = b 'a1ZZ' }\r\n"
-                  "  'Path' = s '%MODULE%' '100%%' = s '%%' \r\n"
-                  "}",
-                  true, "/home/o'brien/lanewright"),
-            S_OK);
+  const std::string script =
+      "hkey_classes_root {\r\n  delete CLSID  FORCEREMOVE Old { New }  Delete Gone = s 'x'\r\n"
+      "  'Types' { VAL Str = S 'a b''c' val Num = D '4294967295' val Bin = b 'a1ZZ' }\r\n"
+      "  'Path' = s '%MODULE%' '100%%' = s '%%' \r\n}";
+  EXPECT_EQ(Apply(store, script, true, "/home/o'brien/lanewright"), S_OK);
   EXPECT_EQ(Dump(store), Registry({"[HKCR\\100%25]", "\"\"=string:\"%25\"", "[HKCR\\CLSID]",
                                    "[HKCR\\CLSID\\Keep]", "[HKCR\\Old]", "[HKCR\\Old\\New]",
                                    "[HKCR\\Path]", "\"\"=string:\"/home/o'brien/lanewright\"",
@@ -177,21 +173,19 @@ TEST(Script, ErrorsGiveTheirCodeAndLeaveNothingBehind) {
     SCOPED_TRACE(name);
     MemoryRegistryStore store;
     EXPECT_EQ(Apply(store, script, true), expected);
-    if (expected != S_OK) {
-      EXPECT_EQ(Dump(store), Registry({}));
-    }
     EXPECT_EQ(store.OpenHandleCount(), 0u);
+    if (expected == S_OK) continue;
+    EXPECT_EQ(Dump(store), Registry({}));
   }
 }
 
 TEST(Script, FailedRegistrationRemovesItsRootBlockAgain) {
   FailingStore store("Broken");
   Load(store, {"[HKCR\\Shared]", "[HKCR\\Shared\\Theirs]", "[HKCU\\Earlier]"});
-  EXPECT_EQ(Apply(store,
-                  "HKCU { Earlier { Mine } } "
-                  "HKCR { Fresh NoRemove Shared { Mine { Sub = s 'x' } } Broken Never }",
-                  true),
-            DISP_E_EXCEPTION);
+  const std::string script =
+      "HKCU { Earlier { Mine } } "
+      "HKCR { Fresh NoRemove Shared { Mine { Sub = s 'x' } } Broken Never }";
+  EXPECT_EQ(Apply(store, script, true), DISP_E_EXCEPTION);
   // The first block succeeded and stays; the second is taken out again.
   EXPECT_EQ(Dump(store), Registry({"[HKCR\\Shared]", "[HKCR\\Shared\\Theirs]", "[HKCU\\Earlier]",
                                    "[HKCU\\Earlier\\Mine]"}));
