@@ -78,9 +78,8 @@ bool Store(TurnEntryStore& db, const std::vector<OrderRow>& rows, StoreError& er
 
 std::string Codes(const std::vector<OrderRow>& rows) {
   std::string s;
-  for (const auto& r : rows)
-    s += (s.empty() ? "" : " ") + r.orderCode + std::to_string(r.orderNumber);
-  return s;
+  for (const auto& r : rows) s += fmt::format(" {}{}", r.orderCode, r.orderNumber);
+  return s.substr(s.empty() ? 0 : 1);
 }
 
 class TurnEntryFormatTest : public ::testing::TestWithParam<FixtureFormat> {};
@@ -105,10 +104,9 @@ TEST_P(TurnEntryFormatTest, ReadsAndWritesEveryFormat) {
   Row nullArguments = Order(8, "MOVE", 300, 55);
   nullArguments[3] = nullArguments[40] = std::monostate{};
   orders.push_back(nullArguments);
-  const std::string path = WriteTurnDb(dir.File("turn.db"), orders,
-                                       {Fleet(3, 12), Fleet(4, 7), Fleet(3, std::monostate{}),
-                                        Fleet(3, 5), Fleet(3, 12), Fleet(4, 9, {})},
-                                       GetParam(), 55);
+  const std::vector<Row> fleets = {Fleet(3, 12), Fleet(4, 7),  Fleet(3, {}),
+                                   Fleet(3, 5),  Fleet(3, 12), Fleet(4, 9, {})};
+  const std::string path = WriteTurnDb(dir.File("turn.db"), orders, fleets, GetParam(), 55);
   TurnEntryDatabase db(path);
   StoreError err;
   EXPECT_TRUE(db.Check(err)) << err.reason;
@@ -349,7 +347,9 @@ class StoreRouteTest : public ::testing::Test {
   StringOutputBox output_;
 };
 
-TEST_F(StoreRouteTest, WorkedExampleIsStoredAsShown) {
+// Orders are numbered from the start given or, by default, from the numbers the store holds
+// when it stores (another program may have added orders since the dialog showed its number).
+TEST_F(StoreRouteTest, OrdersAreNumberedAndStoredAsShown) {
   const auto result = Run(false, true, 7, 100);
   EXPECT_TRUE(result.stored);
   EXPECT_EQ(result.ordersStored, 5);
@@ -362,6 +362,13 @@ TEST_F(StoreRouteTest, WorkedExampleIsStoredAsShown) {
   EXPECT_EQ(output_.Text(), "7, MOVE, 100, 12, Alpha, 17\r\n7, WARP, 110, 12\r\n");
   EXPECT_EQ(store_.stored, (std::vector<OrderRow>{{7, "MOVE", 100, "12", "Alpha", "17"},
                                                   {7, "WARP", 110, "12", " ", " "}}));
+  store_.taken = {-5, 100, 230};
+  EXPECT_TRUE(Run(false, false, 3, 110, /*defaultStart=*/true).stored);
+  EXPECT_EQ(Codes(store_.stored), "MOVE240 WARP250");
+  EXPECT_EQ(output_.Text(), "3, MOVE, 240, 12, Alpha, 17\r\n3, WARP, 250, 12\r\n");
+  store_.taken = {-5};
+  EXPECT_TRUE(Run(false, false, 3, 110, true).stored);
+  EXPECT_EQ(Codes(store_.stored), "MOVE10 WARP20");
 }
 
 // Nothing is stored for empire data that cannot be opened (a failure text without a line
@@ -387,18 +394,6 @@ TEST_F(StoreRouteTest, OrdersAreStoredAllOrNothing) {
   EXPECT_TRUE(Run(false, false, 7, 100).plan.error.Failed());
   EXPECT_EQ(output_.Text(), "failed with hr=-2147467259\r\nNo orders were stored.\r\n");
   EXPECT_EQ(store_.calls, 3);  // never without a route
-}
-
-// The default start is taken from the numbers the store holds when it stores (another
-// program may have added orders since the dialog showed its number).
-TEST_F(StoreRouteTest, DefaultStartIsComputedWhenStoring) {
-  store_.taken = {-5, 100, 230};
-  EXPECT_TRUE(Run(false, false, 3, 110, /*defaultStart=*/true).stored);
-  EXPECT_EQ(Codes(store_.stored), "MOVE240 WARP250");
-  EXPECT_EQ(output_.Text(), "3, MOVE, 240, 12, Alpha, 17\r\n3, WARP, 250, 12\r\n");
-  store_.taken = {-5};
-  EXPECT_TRUE(Run(false, false, 3, 110, true).stored);
-  EXPECT_EQ(Codes(store_.stored), "MOVE10 WARP20");
 }
 
 }  // namespace

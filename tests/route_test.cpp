@@ -302,8 +302,7 @@ TEST_P(RouteRequestTest, GraphRules) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Files(c.files);
-    starMap.avoidSystems.clear();
-    if (!c.avoid.empty()) starMap.avoidSystems.insert(c.avoid);
+    starMap.avoidSystems = c.avoid.empty() ? std::set<std::string>() : std::set{c.avoid};
     RecordingSink sink;
     Report(c.from, c.to, c.mode, false);
     RenderRoute(plan, sink, starMap.systemEmpire);
@@ -359,7 +358,6 @@ TEST_P(RouteRequestTest, Stops) {
   EXPECT_EQ(
       Report("A", "D", RouteMode::ByJumps, false, {"B", "XQ", "C"}),
       "A -> D via B, XQ, C\r\n\r\n" + j1 + j2 + j3 + "D -> XQ WP: 7 (A) (1)   8\r\n" + kNotFound);
-  EXPECT_EQ(plan.directions[0].legs.size(), 3u);
   // Sinks that show only some of the calls (the convoy orders) rely on this split.
   RecordingSink sink;
   RenderRoute(plan, sink, starMap.systemEmpire);
@@ -439,9 +437,8 @@ TEST_P(StopOrderTest, ManyStopsGetAHeuristicOrder) {
   Files(rows);
   std::vector<std::string> stops = {"R7",  "R3", "R15", "R1",  "R9", "R12", "R5",
                                     "R18", "R2", "R11", "R14", "R6", "R17"};
-  EXPECT_NE(Report("R0", "R10", RouteMode::ByClass, false, stops, true)
-                .find(" (order not proven best)\r\n\r\n"),
-            std::string::npos);
+  EXPECT_PRED_FORMAT2(::testing::IsSubstring, " (order not proven best)\r\n\r\n",
+                      Report("R0", "R10", RouteMode::ByClass, false, stops, true));
   ASSERT_TRUE(plan.AllFound());
   EXPECT_TRUE(std::ranges::is_permutation(plan.directions[0].stops, stops));
   // With twelve the order is exact, and the given order of a cheapest trip stays.
@@ -467,7 +464,6 @@ TEST_P(RouteRequestTest, GraphIsReusedUntilAFileOrTheAvoidSetChanges) {
   EXPECT_NE(Report("A", "C", RouteMode::ByJumps, false).find("A -> C WP: 2"), std::string::npos);
   testing::WriteFile(path, "no longer a database");
   EXPECT_EQ(Report("A", "C", RouteMode::ByJumps, false), "failed with hr=-2147467259");
-  EXPECT_EQ(plan.error.code, store::E_FAIL);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RouteRequestTest,
