@@ -227,10 +227,9 @@ TEST_F(CliTest, SimultaneousStoreRoutesNeverShareANumber) {
     int stored = 0;
     for (const auto& r : testing::RunLanewrightAtOnce(runs)) {
       stored += r.exitCode == 0;
-      if (r.exitCode != 0)
-        EXPECT_TRUE(r.exitCode == 2 &&
-                    r.err.find("could not store the orders") != std::string::npos)
-            << r.exitCode << r.err;
+      const bool refused =
+          r.exitCode == 2 && r.err.find("could not store the orders") != std::string::npos;
+      EXPECT_TRUE(r.exitCode == 0 || refused) << r.exitCode << r.err;
     }
     EXPECT_GE(stored, 1);
     // Every order is empire 3's: the SQLite file starts with one.
