@@ -230,6 +230,13 @@ TEST(RegistryFile, RoundTripsAnyNamesAndValues) {
   auto reopened = FileRegistryStore::Open(path, &error);
   ASSERT_TRUE(reopened) << error;
   EXPECT_EQ(Dump(*reopened), testing::ReadFile(path));
+  RegistryValue value;
+  ASSERT_EQ(reopened->OpenKey(RootHandle(RootKey::Users), "[x]\\" + oddKey, KeyAccess::Read, &key),
+            kRegOk);
+  EXPECT_EQ(reopened->QueryValue(key, odd, &value), kRegOk);
+  EXPECT_EQ(value.Text(), odd);
+  EXPECT_EQ(reopened->QueryValue(RootHandle(RootKey::DynData), "n", &value), kRegOk);
+  reopened->CloseKey(key);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("config")), {}), 2)
       << "only the registry and its lock file";
 }
